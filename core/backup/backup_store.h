@@ -1,0 +1,52 @@
+#pragma once
+// The backups folder: one folder per volume, crash-safe saves, listing newest first.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "backup/backup_file.h"
+#include "backup/backup_sink.h"
+
+namespace tlx {
+
+// "Volume{GUID}" from a volume GUID path; on POSIX a device or image path made one safe component.
+[[nodiscard]] std::wstring backupFolderName(std::wstring_view volume);
+// One separator unless the left side is empty, ends in a separator, or is a bare drive "X:".
+[[nodiscard]] std::wstring joinPath(std::wstring_view left, std::wstring_view right);
+// stamp "_" old "_" new [-n] ".tlxbak", stamp "YYYYMMDD-HHMMSSZ".
+[[nodiscard]] std::wstring backupFileName(const std::string& stamp, const ChangePlan& plan, unsigned attempt);
+
+class FileBackupSink : public BackupSink {
+public:
+    // Resolves the volume (its volume name, or driveSpec itself) and its first mount point.
+    FileBackupSink(std::wstring directory, const std::wstring& driveSpec, std::string app);
+    // For tests and callers that already know both.
+    FileBackupSink(std::wstring directory, std::wstring volume, std::wstring mount, std::string app);
+
+    bool save(const ChangePlan& plan) override;
+
+    const std::wstring& lastPath() const { return lastPath_; }
+    std::uint32_t lastError() const { return lastError_; }
+    const std::wstring& directory() const { return directory_; }
+    const std::wstring& volume() const { return volume_; }
+
+private:
+    std::wstring directory_;
+    std::wstring volume_;
+    std::wstring mount_;
+    std::string app_;
+    std::wstring lastPath_;
+    std::uint32_t lastError_ = 0;
+};
+
+struct BackupListEntry {
+    std::wstring path;
+    BootSectorBackup backup;
+};
+
+// Only readable ".tlxbak" files (exact case); sorted by path, descending.
+[[nodiscard]] std::vector<BackupListEntry> listVolumeBackups(const std::wstring& directory,
+                                                             const std::wstring& driveSpec);
+
+}  // namespace tlx

@@ -1,0 +1,14 @@
+#pragma once
+// Short texts for a volume: size, drive type, status words.
+#include <cstdint>
+#include <string>
+
+#include "catalog/volume_info.h"
+
+namespace tlx {
+
+[[nodiscard]] std::wstring formatSize(std::uint64_t bytes);
+[[nodiscard]] std::wstring driveTypeName(DriveType type);
+[[nodiscard]] std::wstring statusText(const VolumeInfo& info);
+
+}  // namespace tlx

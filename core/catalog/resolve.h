@@ -1,0 +1,24 @@
+#pragma once
+// What the user typed, to one volume.
+#include <optional>
+#include <string>
+
+#include "catalog/volume_info.h"
+
+namespace tlx {
+
+// The volume name (Windows: "\\?\Volume{GUID}" without trailing backslash). Platform implementation.
+[[nodiscard]] std::optional<std::wstring> volumeNameFor(const std::wstring& driveSpec);
+// A copy of the matching record, hidden volumes included.
+[[nodiscard]] std::optional<VolumeInfo> findVolume(const std::wstring& driveSpec);
+// Same, over a given list (pure, for tests).
+[[nodiscard]] std::optional<VolumeInfo> findVolumeIn(const std::vector<VolumeInfo>& volumes,
+                                                     const std::wstring& volumeName);
+// "E:" for a drive root, else the first mount point, else the volume path.
+[[nodiscard]] std::wstring displayDrive(const VolumeInfo& info);
+// Without its trailing separator, as volumes are compared and recorded.
+[[nodiscard]] std::wstring volumeNameOf(const VolumeInfo& info);
+// "\"Q:\" isn't a volume on this computer. Run \"qorin list\" to see them."
+[[nodiscard]] std::wstring notFoundText(const std::wstring& argumentAsTyped);
+
+}  // namespace tlx

@@ -1,0 +1,42 @@
+#pragma once
+// One record per volume of the computer, and the enumeration that fills them.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tlx {
+
+enum class DriveType : std::int32_t { Unknown = 0, Removable = 1, Fixed = 2, Network = 3, CdDvd = 4, RamDisk = 5 };
+enum class PartitionRole : std::int32_t { None = 0, EfiSystem = 1, Recovery = 2 };
+
+struct VolumeInfo {
+    std::wstring volume;  // Windows: "\\?\Volume{GUID}\"; POSIX: canonical device or image path
+    std::vector<std::wstring> mountPoints;
+    std::wstring label;
+    std::wstring fileSystem;
+    std::uint32_t serial = 0;
+    std::optional<std::uint64_t> fullSerial;
+    std::uint64_t sizeBytes = 0;
+    DriveType type = DriveType::Unknown;
+    bool mediaPresent = false;
+    bool readOnly = false;
+    bool windowsDrive = false;  // the system volume (JSON key "system")
+    bool supported = false;
+    std::int32_t bitLockerProtection = 0;
+    bool bitLockerHint = false;
+    PartitionRole partitionRole = PartitionRole::None;
+};
+
+// Platform implementation; never fails (unreadable properties stay empty).
+[[nodiscard]] std::vector<VolumeInfo> enumerateVolumes();
+
+// Pure helpers shared by the platform catalogues.
+[[nodiscard]] bool isSupportedFileSystemName(const std::wstring& name);  // FAT, FAT32, exFAT, NTFS, any case
+[[nodiscard]] bool bitLockerHintFor(std::int32_t protection);              // 1, 3, 4, 5, 6
+// Stable: mounted before hidden, by first mount point ignoring case; hidden keep their order.
+void sortVolumes(std::vector<VolumeInfo>& volumes);
+// Ordinal comparison ignoring case, as CompareStringOrdinal does.
+[[nodiscard]] int compareOrdinalIgnoreCase(const std::wstring& a, const std::wstring& b);
+
+}  // namespace tlx

@@ -1,0 +1,18 @@
+#pragma once
+// The only code that writes boot sectors: compare, back up, write, verify, roll back.
+#include "bootsector/detect.h"
+#include "bootsector/plan.h"
+#include "engine/change_result.h"
+
+namespace tlx {
+
+class BackupSink;
+class LockableDevice;
+class SectorDevice;
+
+// Locks and dismounts, or (NTFS with allowInPlace) leaves the volume mounted for an in-place write.
+[[nodiscard]] bool prepareForWriting(LockableDevice& device, FsType fsType, bool allowInPlace, ChangeResult& result);
+// Consumes the plan; result.mode must already be set.
+void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, ChangeResult& result);
+
+}  // namespace tlx

@@ -1,0 +1,25 @@
+#pragma once
+// Giving a volume a new serial, end to end.
+#include <memory>
+#include <string>
+
+#include "bootsector/serial.h"
+#include "device/sector_device.h"
+#include "engine/change_result.h"
+
+namespace tlx {
+
+class BackupSink;
+class VolumeAccess;
+
+// Opens for reading and writing and records the probe's answer; on failure sets OpenFailed.
+[[nodiscard]] std::unique_ptr<LockableDevice> openForChange(VolumeAccess& volumes, const std::wstring& driveSpec,
+                                                            ChangeResult& result);
+
+// keepHighHalf: only 32 bits were given, so a 64-bit field keeps its upper half.
+[[nodiscard]] ChangeResult changeSerial(VolumeAccess& volumes, const std::wstring& driveSpec, VolumeSerial newSerial,
+                                        bool keepHighHalf, BackupSink& sink);
+[[nodiscard]] ChangeResult changeSerial(const std::wstring& driveSpec, VolumeSerial newSerial, bool keepHighHalf,
+                                        BackupSink& sink);
+
+}  // namespace tlx

@@ -1,0 +1,29 @@
+#pragma once
+// File primitives the backup store is built from; each returns 0 or a Windows error code.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tlx {
+
+// Creates the folder and any missing parents; an existing folder is not an error.
+[[nodiscard]] std::uint32_t createDirectories(const std::wstring& path);
+// Creates or truncates, writes through in pieces of at most 1 MiB, flushes, closes.
+// On any failure the file is deleted.
+[[nodiscard]] std::uint32_t writeFileThrough(const std::wstring& path, std::span<const std::uint8_t> bytes);
+// Renames without ever replacing; 80 or 183 when the target exists. Written through.
+[[nodiscard]] std::uint32_t moveNoReplace(const std::wstring& from, const std::wstring& to);
+void deleteFile(const std::wstring& path);
+
+struct FileRead {
+    std::uint32_t error = 0;  // 0 on success
+    bool tooLarge = false;    // larger than the limit; nothing was read
+    std::vector<std::uint8_t> bytes;
+};
+[[nodiscard]] FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes);
+
+// Names of the entries of a folder (not recursive, without "." and ".."); empty when unreadable.
+[[nodiscard]] std::vector<std::wstring> listFolder(const std::wstring& path);
+
+}  // namespace tlx
