@@ -1,0 +1,142 @@
+// Preparing a volume for writing and applying a plan with backup, verification and rollback.
+#include "engine/apply.h"
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "backup/backup_sink.h"
+#include "device/sector_device.h"
+
+namespace tlx {
+
+namespace {
+
+std::uint64_t regionLength(const SectorDevice& device, const RegionWrite& region) {
+    return std::uint64_t{region.sectorCount} * device.sectorSize();
+}
+
+// Reads the region into buffer (resized to the region's length) and compares with expected.
+// False when the read fails or the bytes differ; readOk tells which.
+bool readAndCompare(SectorDevice& device, const RegionWrite& region, const std::vector<std::uint8_t>& expected,
+                    std::vector<std::uint8_t>& buffer, bool& readOk) {
+    buffer.assign(regionLength(device, region), 0);
+    readOk = device.readSectors(region.firstSector, region.sectorCount, buffer.data());
+    return readOk && buffer == expected;
+}
+
+// Writes bytes over the region and reads them back.
+bool writeAndVerify(SectorDevice& device, const RegionWrite& region, const std::vector<std::uint8_t>& bytes,
+                    std::vector<std::uint8_t>& buffer, ApplyStep& failedStep) {
+    if (!device.writeSectors(region.firstSector, region.sectorCount, bytes.data())) {
+        failedStep = ApplyStep::WriteFailed;
+        return false;
+    }
+    bool readOk = false;
+    if (!readAndCompare(device, region, bytes, buffer, readOk)) {
+        failedStep = ApplyStep::VerifyFailed;
+        return false;
+    }
+    return true;
+}
+
+void stopBeforeWriting(ChangeResult& result, ApplyStep step, std::uint64_t region, std::uint32_t error) {
+    result.applyOutcome = ApplyOutcome::NothingWritten;
+    result.applyFailure = step;
+    result.applyRegion = region;
+    result.applySystemError = error;
+}
+
+}  // namespace
+
+bool prepareForWriting(LockableDevice& device, FsType fsType, bool allowInPlace, ChangeResult& result) {
+    if (device.lock()) {
+        result.mode = WriteMode::Locked;
+        if (!device.dismount()) {
+            result.error = ApplyFailure::DismountFailed;
+            result.systemError = device.lastError();
+            return false;
+        }
+        return true;
+    }
+    // Windows keeps its own NTFS volume mounted; a boot-sector write through the shared handle
+    // is allowed there and takes effect at the next restart. Nothing else is written unlocked.
+    if (allowInPlace && fsType == FsType::NTFS) {
+        result.mode = WriteMode::InPlace;
+        return true;
+    }
+    result.error = ApplyFailure::VolumeInUse;
+    result.systemError = device.lastError();
+    return false;
+}
+
+void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, ChangeResult& result) {
+    if (planResult.planError != PlanError::None) {
+        result.error = ApplyFailure::Plan;
+        result.planError = planResult.planError;
+        result.detect = planResult.detectStatus;
+        result.systemError = planResult.systemError;
+        return;
+    }
+    result.plan = std::move(planResult.plan);
+    const std::vector<RegionWrite>& regions = result.plan.regions;
+    std::vector<std::uint8_t> buffer;  // one buffer for every read of this call
+
+    bool stopped = false;
+    for (std::size_t i = 0; i < regions.size(); ++i) {
+        const RegionWrite& region = regions[i];
+        // A region whose buffers do not span its sectors is treated as stale: writing it would
+        // read past `after`, and comparing it could never succeed.
+        const std::uint64_t length = regionLength(device, region);
+        if (region.before.size() != length || region.after.size() != length) {
+            stopBeforeWriting(result, ApplyStep::Changed, i, 0);
+            stopped = true;
+            break;
+        }
+        bool readOk = false;
+        if (!readAndCompare(device, region, region.before, buffer, readOk)) {
+            if (readOk)
+                stopBeforeWriting(result, ApplyStep::Changed, i, 0);
+            else
+                stopBeforeWriting(result, ApplyStep::ReadFailed, i, device.lastError());
+            stopped = true;
+            break;
+        }
+    }
+
+    if (!stopped && !sink.save(result.plan)) {
+        stopBeforeWriting(result, ApplyStep::BackupFailed, 0, 0);
+        stopped = true;
+    }
+
+    if (!stopped) {
+        result.applyOutcome = ApplyOutcome::Success;
+        for (std::size_t j = 0; j < regions.size(); ++j) {
+            ApplyStep failedStep = ApplyStep::None;
+            if (writeAndVerify(device, regions[j], regions[j].after, buffer, failedStep))
+                continue;
+            result.applySystemError = device.lastError();
+            result.applyRegion = j;
+            result.applyFailure = failedStep;
+
+            // Back from the failed region down to the first, on past any region that will not go back.
+            bool rollbackComplete = true;
+            for (std::size_t k = j + 1; k-- > 0;) {
+                ApplyStep ignored = ApplyStep::None;
+                if (!writeAndVerify(device, regions[k], regions[k].before, buffer, ignored))
+                    rollbackComplete = false;
+            }
+            result.applyOutcome = rollbackComplete ? ApplyOutcome::RolledBack : ApplyOutcome::RollbackFailed;
+            break;
+        }
+    }
+
+    if (result.applyOutcome != ApplyOutcome::Success) {
+        result.error = ApplyFailure::Apply;
+        result.systemError = result.applySystemError;
+    } else {
+        result.restartRequired = result.mode == WriteMode::InPlace;
+    }
+}
+
+}  // namespace tlx

@@ -1,0 +1,72 @@
+// Giving a volume a new serial: open, recognise, refuse, prepare, plan, apply.
+#include "engine/change.h"
+
+#include <utility>
+
+#include "bootsector/detect.h"
+#include "bootsector/plan.h"
+#include "device/volume_access.h"
+#include "engine/apply.h"
+
+namespace tlx {
+
+namespace {
+
+// Runs on an open device; the caller destroys it afterwards, on every path.
+void changeOnDevice(LockableDevice& device, VolumeSerial newSerial, bool keepHighHalf, BackupSink& sink,
+                    ChangeResult& result) {
+    const BootSectorRead first = readBootSector(device);
+    if (first.detectStatus == DetectStatus::BitLocker ||
+        (first.readStatus == ReadStatus::ReadFailed &&
+         result.encryption == static_cast<std::int32_t>(DiskEncryption::BitLocker))) {
+        result.error = ApplyFailure::BitLockerLocked;
+        result.systemError = first.systemError;
+        return;
+    }
+    if (first.readStatus != ReadStatus::Ok) {
+        result.error = ApplyFailure::Plan;
+        result.planError = static_cast<PlanError>(first.readStatus);
+        result.detect = first.detectStatus;
+        result.systemError = first.systemError;
+        return;
+    }
+    if (keepHighHalf && first.info.serialWidth == 8)
+        newSerial = withLowHalf(first.info.serial, newSerial);
+    if (!prepareForWriting(device, first.info.fsType, true, result))
+        return;
+    // Planned from a second reading, made now that nothing else can write the volume.
+    applyPlan(device, planChange(device, newSerial), sink, result);
+}
+
+}  // namespace
+
+std::unique_ptr<LockableDevice> openForChange(VolumeAccess& volumes, const std::wstring& driveSpec,
+                                              ChangeResult& result) {
+    std::uint32_t error = 0;
+    std::unique_ptr<LockableDevice> device = volumes.open(driveSpec, DeviceAccess::ReadWrite, error);
+    if (!device) {
+        result.error = ApplyFailure::OpenFailed;
+        result.systemError = error;
+        return nullptr;
+    }
+    result.encryption = static_cast<std::int32_t>(volumes.probe(driveSpec));
+    return device;
+}
+
+ChangeResult changeSerial(VolumeAccess& volumes, const std::wstring& driveSpec, VolumeSerial newSerial,
+                          bool keepHighHalf, BackupSink& sink) {
+    ChangeResult result;
+    std::unique_ptr<LockableDevice> device = openForChange(volumes, driveSpec, result);
+    if (!device)
+        return result;
+    changeOnDevice(*device, newSerial, keepHighHalf, sink, result);
+    device.reset();  // unlocks the volume and lets the file system mount again
+    return result;
+}
+
+ChangeResult changeSerial(const std::wstring& driveSpec, VolumeSerial newSerial, bool keepHighHalf,
+                          BackupSink& sink) {
+    return changeSerial(systemVolumes(), driveSpec, newSerial, keepHighHalf, sink);
+}
+
+}  // namespace tlx

@@ -1,0 +1,72 @@
+// Restoring a backup's serial, or writing its saved boot sectors back exactly.
+#include "engine/restore.h"
+
+#include <memory>
+
+#include "backup/backup_file.h"
+#include "backup/backup_match.h"
+#include "bootsector/detect.h"
+#include "bootsector/plan.h"
+#include "device/volume_access.h"
+#include "engine/apply.h"
+#include "engine/change.h"
+
+namespace tlx {
+
+namespace {
+
+void recoverOnDevice(LockableDevice& device, const BootSectorBackup& backup, BackupSink& sink, bool force,
+                     ChangeResult& result) {
+    const BootSectorRead first = readBootSector(device);
+    // An unreadable or unrecognised boot sector is what raw recovery repairs; only BitLocker stops it.
+    if (first.detectStatus == DetectStatus::BitLocker ||
+        (first.readStatus == ReadStatus::ReadFailed &&
+         result.encryption == static_cast<std::int32_t>(DiskEncryption::BitLocker))) {
+        result.error = ApplyFailure::BitLockerLocked;
+        result.systemError = first.systemError;
+        return;
+    }
+    if (!prepareForWriting(device, first.info.fsType, false, result))
+        return;
+
+    BackupMatch match = matchBackup(backup, device);
+    // Saved bytes are only ever written at the positions and sizes their kind can have on
+    // this device; anything else belongs to another geometry or a damaged file.
+    if (device.sectorSize() != backup.deviceSector || !regionsWhereTheyBelong(backup))
+        match = BackupMatch::Different;
+    result.match = static_cast<std::int32_t>(match);
+    if (match == BackupMatch::Different || (match == BackupMatch::Undetermined && !force)) {
+        result.error = ApplyFailure::BackupMismatch;
+        return;
+    }
+    applyPlan(device, planRawRecovery(device, backup), sink, result);
+}
+
+}  // namespace
+
+ChangeResult restoreSerial(VolumeAccess& volumes, const std::wstring& driveSpec, const BootSectorBackup& backup,
+                           BackupSink& sink) {
+    return changeSerial(volumes, driveSpec, backup.oldSerial, false, sink);
+}
+
+ChangeResult restoreSerial(const std::wstring& driveSpec, const BootSectorBackup& backup, BackupSink& sink) {
+    return restoreSerial(systemVolumes(), driveSpec, backup, sink);
+}
+
+ChangeResult recoverRaw(VolumeAccess& volumes, const std::wstring& driveSpec, const BootSectorBackup& backup,
+                        BackupSink& sink, bool force) {
+    ChangeResult result;
+    std::unique_ptr<LockableDevice> device = openForChange(volumes, driveSpec, result);
+    if (!device)
+        return result;
+    recoverOnDevice(*device, backup, sink, force, result);
+    device.reset();  // unlocks the volume and lets the file system mount again
+    return result;
+}
+
+ChangeResult recoverRaw(const std::wstring& driveSpec, const BootSectorBackup& backup, BackupSink& sink,
+                        bool force) {
+    return recoverRaw(systemVolumes(), driveSpec, backup, sink, force);
+}
+
+}  // namespace tlx
