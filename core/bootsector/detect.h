@@ -37,7 +37,7 @@ struct BootSectorRead {
     ReadStatus readStatus = ReadStatus::ReadFailed;
     DetectStatus detectStatus = DetectStatus::Ok;  // 0 when the read failed
     std::uint32_t systemError = 0;
-    BootSectorInfo info;  // its status field mirrors detectStatus
+    BootSectorInfo info;  // its status mirrors detectStatus once sector 0 was read
 };
 
 // Examines only the first 512 bytes; never reads past bytes.size().
