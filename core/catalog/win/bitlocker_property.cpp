@@ -1,0 +1,74 @@
+// Asks the shell's property system, so unelevated volume lists can mark BitLocker volumes.
+#include "catalog/win/bitlocker_property.h"
+
+#include "platform/win/windows.h"
+
+#include <objbase.h>
+#include <propidl.h>
+#include <propkey.h>
+#include <propsys.h>
+#include <shobjidl.h>
+
+namespace tlx::win {
+namespace {
+
+// COM for this thread for the duration of one query; an apartment clash is not undone.
+class ComScope {
+public:
+    ComScope() noexcept : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+    ~ComScope() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    HRESULT result_;
+};
+
+template <typename Interface>
+class ComRef {
+public:
+    ComRef() noexcept = default;
+    ~ComRef() {
+        if (pointer_ != nullptr) pointer_->Release();
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    Interface* operator->() const noexcept { return pointer_; }
+    void** out() noexcept { return reinterpret_cast<void**>(&pointer_); }
+
+private:
+    Interface* pointer_ = nullptr;
+};
+
+class PropValue {
+public:
+    PropValue() noexcept { PropVariantInit(&value_); }
+    ~PropValue() { PropVariantClear(&value_); }
+    PropValue(const PropValue&) = delete;
+    PropValue& operator=(const PropValue&) = delete;
+    PROPVARIANT* get() noexcept { return &value_; }
+
+private:
+    PROPVARIANT value_;
+};
+
+}  // namespace
+
+std::optional<std::int32_t> queryBitLockerProtection(const std::wstring& parsingName) {
+    const ComScope com;  // declared first, so the store is released before COM goes away
+    PROPERTYKEY key{};
+    if (FAILED(PSGetPropertyKeyFromName(L"System.Volume.BitLockerProtection", &key))) return std::nullopt;
+    ComRef<IPropertyStore> store;
+    if (FAILED(SHGetPropertyStoreFromParsingName(parsingName.c_str(), nullptr, GPS_DEFAULT, __uuidof(IPropertyStore),
+                                                 store.out())))
+        return std::nullopt;
+    PropValue value;
+    if (FAILED(store->GetValue(key, value.get()))) return std::nullopt;
+    if (value.get()->vt == VT_I4) return static_cast<std::int32_t>(value.get()->lVal);
+    if (value.get()->vt == VT_UI4) return static_cast<std::int32_t>(value.get()->ulVal);
+    return std::nullopt;
+}
+
+}  // namespace tlx::win

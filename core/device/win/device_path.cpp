@@ -1,0 +1,16 @@
+// The Windows device-path rule, with the system's answer for mounted folders.
+#include "device/device_path.h"
+
+#include "platform/win/windows.h"
+
+namespace tlx {
+
+std::optional<std::wstring> devicePathFor(std::wstring_view spec) {
+    return windowsDevicePathFor(spec, [](const std::wstring& folder) -> std::optional<std::wstring> {
+        wchar_t name[MAX_PATH] = {};
+        if (!GetVolumeNameForVolumeMountPointW(folder.c_str(), name, MAX_PATH)) return std::nullopt;
+        return std::wstring(name);
+    });
+}
+
+}  // namespace tlx

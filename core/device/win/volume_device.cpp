@@ -1,0 +1,180 @@
+// Raw volume access: one synchronous positioned call per transfer through an aligned buffer.
+#include "device/win/volume_device.h"
+
+#include <cstring>
+#include <limits>
+
+#include "device/device_path.h"
+#include "platform/win/windows.h"
+
+#include <winioctl.h>
+
+namespace tlx::win {
+namespace {
+
+constexpr std::uint32_t errorInvalidName = 123;
+constexpr std::uint32_t errorNotSupported = 50;
+constexpr std::uint32_t errorHandleEof = 38;
+constexpr std::uint32_t errorInvalidParameter = 87;
+constexpr int lockAttempts = 5;
+constexpr DWORD lockPauseMs = 200;
+
+bool isSupportedSectorSize(std::uint32_t size) {
+    return size >= 512 && size <= 4096 && (size & (size - 1)) == 0;
+}
+
+OVERLAPPED overlappedAt(std::uint64_t offset) {
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(offset);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return position;
+}
+
+bool control(HANDLE handle, DWORD code) {
+    DWORD returned = 0;
+    return DeviceIoControl(handle, code, nullptr, 0, nullptr, 0, &returned, nullptr) != FALSE;
+}
+
+}  // namespace
+
+std::unique_ptr<VolumeDevice> VolumeDevice::open(const std::wstring& driveSpec, DeviceAccess access,
+                                                 std::uint32_t& error) {
+    error = 0;
+    const std::optional<std::wstring> path = devicePathFor(driveSpec);
+    if (!path) {
+        error = errorInvalidName;
+        return nullptr;
+    }
+    const DWORD desired = access == DeviceAccess::ReadWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+    FileHandle handle(CreateFileW(path->c_str(), desired, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (!handle) {
+        error = GetLastError();
+        return nullptr;
+    }
+
+    DISK_GEOMETRY geometry{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(handle.get(), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof geometry,
+                         &returned, nullptr)) {
+        error = GetLastError();
+        return nullptr;
+    }
+    const std::uint32_t sectorSize = geometry.BytesPerSector;
+    if (!isSupportedSectorSize(sectorSize)) {
+        error = errorNotSupported;
+        return nullptr;
+    }
+
+    GET_LENGTH_INFORMATION length{};
+    std::uint64_t sectorCount = 0;
+    if (DeviceIoControl(handle.get(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &returned,
+                        nullptr))
+        sectorCount = static_cast<std::uint64_t>(length.Length.QuadPart) / sectorSize;
+
+    // Reaches the sectors past the file system's own extent, where NTFS keeps its backup boot sector.
+    (void)control(handle.get(), FSCTL_ALLOW_EXTENDED_DASD_IO);
+
+    return std::unique_ptr<VolumeDevice>(new VolumeDevice(std::move(handle), sectorSize, sectorCount));
+}
+
+VolumeDevice::VolumeDevice(FileHandle handle, std::uint32_t sectorSize, std::uint64_t sectorCount)
+    : handle_(std::move(handle)), sectorSize_(sectorSize), sectorCount_(sectorCount) {}
+
+VolumeDevice::~VolumeDevice() {
+    if (locked_) {
+        if (!control(handle_.get(), FSCTL_UNLOCK_VOLUME)) lastError_ = GetLastError();
+        locked_ = false;
+    }
+    handle_.reset();
+    ioBuffer_.reset();
+}
+
+std::uint64_t VolumeDevice::transferBytes(std::uint32_t count, bool& fits) const {
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) * sectorSize_;
+    fits = bytes <= std::numeric_limits<std::uint32_t>::max();
+    return bytes;
+}
+
+bool VolumeDevice::offsetOf(std::uint64_t first, std::uint64_t& offset) {
+    // A wrapped product would silently address another sector; Windows offsets are signed 64-bit.
+    if (first > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / sectorSize_) {
+        lastError_ = errorInvalidParameter;
+        return false;
+    }
+    offset = first * sectorSize_;
+    return true;
+}
+
+bool VolumeDevice::reserveBuffer(std::uint64_t bytes) {
+    if (ioBufferSize_ >= bytes) return true;
+    ioBuffer_.reset();
+    ioBufferSize_ = 0;
+    ioBuffer_ = allocatePages(static_cast<std::size_t>(bytes));
+    if (!ioBuffer_) {
+        lastError_ = GetLastError();
+        return false;
+    }
+    ioBufferSize_ = bytes;
+    return true;
+}
+
+bool VolumeDevice::readSectors(std::uint64_t first, std::uint32_t count, void* destination) {
+    bool fits = false;
+    const std::uint64_t bytes = transferBytes(count, fits);
+    if (!fits) return false;
+    std::uint64_t offset = 0;
+    if (!offsetOf(first, offset) || !reserveBuffer(bytes)) return false;
+    OVERLAPPED position = overlappedAt(offset);
+    DWORD done = 0;
+    if (!ReadFile(handle_.get(), ioBuffer_.get(), static_cast<DWORD>(bytes), &done, &position)) {
+        lastError_ = GetLastError();
+        return false;
+    }
+    if (done < bytes) {
+        lastError_ = errorHandleEof;
+        return false;
+    }
+    if (bytes != 0) std::memcpy(destination, ioBuffer_.get(), static_cast<std::size_t>(bytes));
+    return true;
+}
+
+bool VolumeDevice::writeSectors(std::uint64_t first, std::uint32_t count, const void* source) {
+    bool fits = false;
+    const std::uint64_t bytes = transferBytes(count, fits);
+    if (!fits) return false;
+    std::uint64_t offset = 0;
+    if (!offsetOf(first, offset) || !reserveBuffer(bytes)) return false;
+    if (bytes != 0) std::memcpy(ioBuffer_.get(), source, static_cast<std::size_t>(bytes));
+    OVERLAPPED position = overlappedAt(offset);
+    DWORD done = 0;
+    if (!WriteFile(handle_.get(), ioBuffer_.get(), static_cast<DWORD>(bytes), &done, &position)) {
+        lastError_ = GetLastError();
+        return false;
+    }
+    if (done < bytes) {
+        lastError_ = errorHandleEof;
+        return false;
+    }
+    return true;
+}
+
+bool VolumeDevice::lock() {
+    for (int attempt = 0; attempt < lockAttempts; ++attempt) {
+        if (attempt > 0) Sleep(lockPauseMs);
+        if (control(handle_.get(), FSCTL_LOCK_VOLUME)) {
+            locked_ = true;
+            return true;
+        }
+        lastError_ = GetLastError();
+    }
+    return false;
+}
+
+bool VolumeDevice::dismount() {
+    if (control(handle_.get(), FSCTL_DISMOUNT_VOLUME)) return true;
+    lastError_ = GetLastError();
+    return false;
+}
+
+}  // namespace tlx::win
