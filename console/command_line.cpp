@@ -1,0 +1,62 @@
+#include "command_line.h"
+
+#include "backup/backup_folder.h"
+
+namespace tlx {
+
+namespace {
+
+bool* flagFor(CommandLine& line, const std::wstring& argument) {
+    if (argument == L"--json") return &line.json;
+    if (argument == L"--yes" || argument == L"-y") return &line.yes;
+    if (argument == L"--full64") return &line.full64;
+    if (argument == L"--raw") return &line.raw;
+    if (argument == L"--force") return &line.force;
+    if (argument == L"--all") return &line.all;
+    return nullptr;
+}
+
+void translateOlderSyntax(CommandLine& line) {
+    if (line.command == L"l" || line.command == L"L") {
+        line.command = L"list";
+    } else if ((line.command == L"c" || line.command == L"C") && line.arguments.size() == 2) {
+        line.command = L"set";
+        line.yes = true;
+    }
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::wstring>& arguments) {
+    return parseCommandLine(arguments, defaultBackupDirectory());
+}
+
+CommandLine parseCommandLine(const std::vector<std::wstring>& arguments, std::wstring defaultBackupDir) {
+    CommandLine line;
+    line.backupDir = std::move(defaultBackupDir);
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::wstring& argument = arguments[i];
+        if (bool* flag = flagFor(line, argument)) {
+            *flag = true;
+        } else if (argument == L"--backup-dir" && i + 1 < arguments.size()) {
+            line.backupDir = arguments[++i];
+        } else if (argument == L"--help" || argument == L"-h" || argument == L"/?" || argument == L"--version") {
+            if (line.command.empty())
+                line.command = argument == L"--version" ? L"version" : L"help";
+            else
+                line.parsedOk = false;
+        } else if (argument.size() > 1 && argument[0] == L'-') {
+            // Also a trailing "--backup-dir" that has nothing to take.
+            line.parsedOk = false;
+            line.unknownOption = argument;
+        } else if (line.command.empty()) {
+            line.command = argument;
+        } else {
+            line.arguments.push_back(argument);
+        }
+    }
+    translateOlderSyntax(line);
+    return line;
+}
+
+}  // namespace tlx

@@ -1,0 +1,27 @@
+#pragma once
+// qorin's command line: options anywhere, one command, its arguments, and the older one-letter forms.
+#include <string>
+#include <vector>
+
+namespace tlx {
+
+struct CommandLine {
+    std::wstring command;
+    std::vector<std::wstring> arguments;
+    bool json = false;
+    bool yes = false;
+    bool full64 = false;
+    bool raw = false;
+    bool force = false;
+    bool all = false;
+    std::wstring backupDir;
+    bool parsedOk = true;
+    std::wstring unknownOption;  // the last one seen
+};
+
+// arguments: everything after the program name. backupDir starts as defaultBackupDirectory().
+// Comparisons are exact and case-sensitive; "l"/"L" become list, "c"/"C" with two arguments set --yes.
+[[nodiscard]] CommandLine parseCommandLine(const std::vector<std::wstring>& arguments);
+[[nodiscard]] CommandLine parseCommandLine(const std::vector<std::wstring>& arguments, std::wstring defaultBackupDir);
+
+}  // namespace tlx

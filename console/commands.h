@@ -1,0 +1,57 @@
+#pragma once
+// The commands of qorin, each returning its exit code, and the texts and JSON they print.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "backup/backup_store.h"
+#include "bootsector/serial.h"
+#include "catalog/report.h"
+#include "catalog/volume_info.h"
+#include "command_line.h"
+#include "engine/change_result.h"
+
+namespace tlx {
+
+int listCommand(const CommandLine& line);
+int getCommand(const CommandLine& line);
+int setCommand(const CommandLine& line);
+int randomCommand(const CommandLine& line);
+int backupsCommand(const CommandLine& line);
+int restoreCommand(const CommandLine& line);
+
+// Confirms (unless --yes), changes with a file backup, reports; the common part of set and random.
+int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial newSerial);
+// Shared by the commands that write: the administrator line, the backup sink, printing the outcome.
+[[nodiscard]] std::wstring administratorText();
+[[nodiscard]] FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info);
+// Text lines (standard error unless the exit code is 0) or the JSON object; returns the exit code.
+int printOutcome(const CommandLine& line, const std::wstring& drive, const ChangeResult& result,
+                 const OutcomeReport& report, const std::wstring& backupPath);
+// "To recover, run:  qorin restore D \"B\" --raw".
+[[nodiscard]] std::wstring recoverHint(const std::wstring& drive, const std::wstring& backupPath);
+
+// Pure builders, so the exact texts can be checked without devices.
+[[nodiscard]] std::wstring volumeJson(const VolumeInfo& info);
+// The volume object extended by "fullSerial" and "encryption" (null when empty).
+[[nodiscard]] std::wstring getJson(const VolumeInfo& info, const std::wstring& fullSerial,
+                                   const std::wstring& encryption);
+[[nodiscard]] std::vector<std::wstring> listLines(const std::vector<VolumeInfo>& volumes);
+[[nodiscard]] std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& fullSerial,
+                                                 const std::wstring& encryption);
+[[nodiscard]] std::wstring changeResultJson(const std::wstring& drive, const ChangeResult& result,
+                                            const OutcomeReport& report, const std::wstring& backupPath);
+[[nodiscard]] std::wstring backupJson(const BackupListEntry& entry);
+[[nodiscard]] std::wstring backupsJson(const std::vector<BackupListEntry>& entries);
+[[nodiscard]] std::vector<std::wstring> backupsLines(const std::vector<BackupListEntry>& entries,
+                                                     const std::wstring& argument, const std::wstring& backupDir);
+// The question before a restore; match is the BackupMatch of the volume against the backup.
+[[nodiscard]] std::wstring restoreQuestion(const std::wstring& drive, const std::wstring& path,
+                                           const BootSectorBackup& backup, bool raw, bool force, std::int32_t match,
+                                           bool bitLocker);
+// "The backup file P can't be used: Name[ (system text)]."
+[[nodiscard]] std::wstring unusableBackupText(const std::wstring& path, const BackupReadResult& read);
+// The serial-syntax line of set.
+[[nodiscard]] std::wstring notASerialText(const std::wstring& argument, bool full64);
+
+}  // namespace tlx

@@ -1,0 +1,127 @@
+// set and random: the change flow from confirmation to report.
+#include "backup/backup_store.h"
+#include "catalog/resolve.h"
+#include "commands.h"
+#include "device/volume_access.h"
+#include "engine/change.h"
+#include "output.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "usage.h"
+
+namespace tlx {
+
+namespace {
+
+std::wstring resultSerialText(VolumeSerial value, std::uint32_t width) {
+    // An empty plan has width 0 and counts as a 32-bit serial of 0.
+    return width == 8 ? formatSerial64(value) : formatSerial32(static_cast<std::uint32_t>(value));
+}
+
+}  // namespace
+
+std::wstring administratorText() {
+    return L"Changing a serial requires administrator rights. Please run qorin from an elevated command prompt "
+           L"(Run as administrator).";
+}
+
+FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info) {
+    std::wstring mount = info.mountPoints.empty() ? std::wstring() : info.mountPoints.front();
+    return FileBackupSink(line.backupDir, volumeNameOf(info), std::move(mount), kAppVersion);
+}
+
+int printOutcome(const CommandLine& line, const std::wstring& drive, const ChangeResult& result,
+                 const OutcomeReport& report, const std::wstring& backupPath) {
+    if (line.json) {
+        printLine(changeResultJson(drive, result, report, backupPath));
+    } else {
+        const Stream stream = report.exitCode == 0 ? Stream::Output : Stream::Error;
+        writeLine(stream, report.message);
+        for (const std::wstring& text : report.lines) writeLine(stream, text);
+    }
+    return report.exitCode;
+}
+
+std::wstring notASerialText(const std::wstring& argument, bool full64) {
+    return L"\"" + argument + L"\" isn't a serial number. Format: XXXX-XXXX (hexadecimal)" +
+           (full64 ? L", or 16 hex digits with --full64." : L".");
+}
+
+std::wstring recoverHint(const std::wstring& drive, const std::wstring& backupPath) {
+    return L"To recover, run:  qorin restore " + drive + L" \"" + backupPath + L"\" --raw";
+}
+
+std::wstring changeResultJson(const std::wstring& drive, const ChangeResult& result, const OutcomeReport& report,
+                              const std::wstring& backupPath) {
+    const ChangePlan& plan = result.plan;
+    std::wstring out = L"{\"drive\":" + jsonString(drive);
+    out += L",\"exit\":" + std::to_wstring(report.exitCode);
+    out += L",\"error\":" + jsonString(widen(applyFailureName(result.error)));
+    out += L",\"outcome\":" + jsonString(widen(applyOutcomeName(result.applyOutcome)));
+    out += L",\"mode\":" + jsonString(widen(writeModeName(result.mode)));
+    out += L",\"restartRequired\":" + std::wstring(result.restartRequired ? L"true" : L"false");
+    out += L",\"oldSerial\":" + jsonString(resultSerialText(plan.oldSerial, plan.serialWidth));
+    out += L",\"newSerial\":" + jsonString(resultSerialText(plan.newSerial, plan.serialWidth));
+    out += L",\"backup\":" + (backupPath.empty() ? std::wstring(L"null") : jsonString(backupPath));
+    out += L",\"message\":" + jsonString(report.message);
+    out += L",\"notes\":[";
+    for (std::size_t i = 0; i < report.lines.size(); ++i) {
+        if (i != 0) out += L',';
+        out += jsonString(report.lines[i]);
+    }
+    return out + L"]}";
+}
+
+int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial newSerial) {
+    const std::wstring drive = displayDrive(info);
+    if (!isElevated()) {
+        printErrorLine(administratorText());
+        return 3;
+    }
+    if (!line.yes) {
+        const std::wstring newText =
+            line.full64 ? formatSerial64(newSerial) : formatSerial32(static_cast<std::uint32_t>(newSerial));
+        std::wstring text = confirmationText(drive, info.fileSystem, formatSerial32(info.serial), newText);
+        if (info.windowsDrive) text += kLineEnd + windowsDriveWarning(drive);
+        if (info.partitionRole == PartitionRole::EfiSystem) text += kLineEnd + efiPartitionWarning(drive);
+        if (systemVolumes().probe(info.volume) == DiskEncryption::BitLocker) text += kLineEnd + bitLockerWarning(drive);
+        printLine(text);
+        if (!confirm(L"Change the serial?")) return 1;
+    }
+    FileBackupSink sink = backupSinkFor(line, info);
+    const ChangeResult result = changeSerial(info.volume, newSerial, !line.full64, sink);
+    const std::wstring& backupPath = sink.lastPath();
+    const OutcomeReport report =
+        buildReport(result, drive, backupPath, line.backupDir, sink.lastError(), recoverHint(drive, backupPath));
+    return printOutcome(line, drive, result, report, backupPath);
+}
+
+int setCommand(const CommandLine& line) {
+    if (line.arguments.size() != 2) return printUsage(true);
+    const std::wstring& serialArgument = line.arguments[1];
+    const std::optional<VolumeSerial> serial = parseHexSerial(serialArgument, line.full64 ? 16 : 8);
+    if (!serial) {
+        printErrorLine(notASerialText(serialArgument, line.full64));
+        return 2;
+    }
+    const std::optional<VolumeInfo> info = findVolume(line.arguments[0]);
+    if (!info) {
+        printErrorLine(notFoundText(line.arguments[0]));
+        return 2;
+    }
+    return changeFlow(line, *info, *serial);
+}
+
+int randomCommand(const CommandLine& line) {
+    if (line.arguments.size() != 1) return printUsage(true);
+    const std::optional<VolumeInfo> info = findVolume(line.arguments[0]);
+    if (!info) {
+        printErrorLine(notFoundText(line.arguments[0]));
+        return 2;
+    }
+    const std::optional<std::uint64_t> bits = randomBits64();
+    if (!bits) return 1;
+    return changeFlow(line, *info, line.full64 ? *bits : (*bits & 0xFFFFFFFFull));
+}
+
+}  // namespace tlx

@@ -1,0 +1,150 @@
+// list and get: reading only, as a table, a report or one JSON line.
+#include "bootsector/detect.h"
+#include "catalog/display.h"
+#include "catalog/resolve.h"
+#include "commands.h"
+#include "device/volume_access.h"
+#include "output.h"
+#include "platform/system.h"
+#include "usage.h"
+
+namespace tlx {
+
+namespace {
+
+std::wstring withoutTrailingBackslash(const std::wstring& text) {
+    if (!text.empty() && text.back() == L'\\') return text.substr(0, text.size() - 1);
+    return text;
+}
+
+const wchar_t* boolText(bool value) {
+    return value ? L"true" : L"false";
+}
+
+std::wstring serialText(const VolumeInfo& info) {
+    return formatSerial32(info.serial);
+}
+
+std::wstring sizeText(const VolumeInfo& info) {
+    return info.sizeBytes == 0 ? L"-" : formatSize(info.sizeBytes);
+}
+
+std::wstring jsonOrNull(const std::wstring& text) {
+    return text.empty() ? L"null" : jsonString(text);
+}
+
+// The volume object without its closing brace, so get can extend it.
+std::wstring volumeJsonOpen(const VolumeInfo& info) {
+    std::wstring out = L"{\"drive\":" + jsonString(displayDrive(info));
+    out += L",\"volume\":" + jsonString(withoutTrailingBackslash(info.volume));
+    out += L",\"mountPoints\":[";
+    for (std::size_t i = 0; i < info.mountPoints.size(); ++i) {
+        if (i != 0) out += L',';
+        out += jsonString(info.mountPoints[i]);
+    }
+    out += L"],\"label\":" + jsonString(info.label);
+    out += L",\"fileSystem\":" + jsonString(info.fileSystem);
+    out += L",\"serial\":" + (info.mediaPresent ? jsonString(serialText(info)) : std::wstring(L"null"));
+    out += L",\"sizeBytes\":" + std::to_wstring(info.sizeBytes);
+    out += L",\"type\":" + jsonString(driveTypeName(info.type));
+    out += L",\"mediaPresent\":" + std::wstring(boolText(info.mediaPresent));
+    out += L",\"supported\":" + std::wstring(boolText(info.supported));
+    out += L",\"system\":" + std::wstring(boolText(info.windowsDrive));
+    out += L",\"readOnly\":" + std::wstring(boolText(info.readOnly));
+    out += L",\"bitLockerHint\":" + std::wstring(boolText(info.bitLockerHint));
+    return out;
+}
+
+}  // namespace
+
+std::wstring volumeJson(const VolumeInfo& info) {
+    return volumeJsonOpen(info) + L"}";
+}
+
+std::wstring getJson(const VolumeInfo& info, const std::wstring& fullSerial, const std::wstring& encryption) {
+    return volumeJsonOpen(info) + L",\"fullSerial\":" + jsonOrNull(fullSerial) + L",\"encryption\":" +
+           jsonOrNull(encryption) + L"}";
+}
+
+std::vector<std::wstring> listLines(const std::vector<VolumeInfo>& volumes) {
+    std::vector<std::wstring> lines;
+    lines.push_back(padColumn(L"Drive", 6) + padColumn(L"Serial", 9) + padColumn(L"FS", 6) + padColumn(L"Size", 9) +
+                    padColumn(L"Type", 9) + padColumn(L"Label", 16) + L"Status");
+    for (const VolumeInfo& info : volumes) {
+        lines.push_back(padColumn(displayDrive(info), 6) + padColumn(info.mediaPresent ? serialText(info) : L"-", 9) +
+                        padColumn(info.fileSystem.empty() ? L"-" : info.fileSystem, 6) +
+                        padColumn(sizeText(info), 9) + padColumn(driveTypeName(info.type), 9) +
+                        padColumn(info.label, 16) + statusText(info));
+    }
+    return lines;
+}
+
+std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& fullSerial,
+                                   const std::wstring& encryption) {
+    std::vector<std::wstring> lines;
+    std::wstring drive = L"Drive:        " + displayDrive(info);
+    if (!info.label.empty()) drive += L"  (" + info.label + L")";
+    lines.push_back(drive);
+    lines.push_back(L"Serial:       " + (info.mediaPresent ? serialText(info) : std::wstring(L"- (no media)")));
+    if (!fullSerial.empty()) lines.push_back(L"Full serial:  " + fullSerial + L"  (NTFS, 64-bit)");
+    std::wstring fileSystem = L"File system:  " + (info.fileSystem.empty() ? std::wstring(L"-") : info.fileSystem);
+    if (info.mediaPresent && !info.supported) fileSystem += L"  (not supported)";
+    lines.push_back(fileSystem);
+    lines.push_back(L"Size:         " + sizeText(info));
+    std::wstring type = L"Type:         " + driveTypeName(info.type);
+    if (info.windowsDrive) type += L", Windows drive";
+    lines.push_back(type);
+    if (!encryption.empty())
+        lines.push_back(L"Encryption:   " + encryption);
+    else if (info.bitLockerHint)
+        lines.push_back(L"Encryption:   BitLocker (as reported by Windows, run elevated to check)");
+    lines.push_back(L"Volume:       " + withoutTrailingBackslash(info.volume));
+    return lines;
+}
+
+int listCommand(const CommandLine& line) {
+    std::vector<VolumeInfo> volumes = enumerateVolumes();
+    if (!line.all) std::erase_if(volumes, [](const VolumeInfo& info) { return info.mountPoints.empty(); });
+    if (line.json) {
+        std::wstring out = L"[";
+        for (std::size_t i = 0; i < volumes.size(); ++i) {
+            if (i != 0) out += L',';
+            out += volumeJson(volumes[i]);
+        }
+        printLine(out + L"]");
+        return 0;
+    }
+    for (const std::wstring& text : listLines(volumes)) printLine(text);
+    return 0;
+}
+
+int getCommand(const CommandLine& line) {
+    if (line.arguments.size() != 1) return printUsage(true);
+    const std::wstring& argument = line.arguments[0];
+    const std::optional<VolumeInfo> info = findVolume(argument);
+    if (!info) {
+        printErrorLine(notFoundText(argument));
+        return 2;
+    }
+    std::wstring fullSerial;
+    std::wstring encryption;
+    if (isElevated()) {
+        VolumeAccess& volumes = systemVolumes();
+        std::uint32_t error = 0;
+        if (std::unique_ptr<LockableDevice> device = volumes.open(argument, DeviceAccess::Read, error)) {
+            const BootSectorRead read = readBootSector(*device);
+            if (read.readStatus == ReadStatus::Ok && read.info.serialWidth == 8)
+                fullSerial = formatSerial64(read.info.serial);
+        }
+        encryption = diskEncryptionText(volumes.probe(argument));
+    }
+    if (fullSerial.empty() && info->fullSerial) fullSerial = formatSerial64(*info->fullSerial);
+    if (line.json) {
+        printLine(getJson(*info, fullSerial, encryption));
+        return 0;
+    }
+    for (const std::wstring& text : getLines(*info, fullSerial, encryption)) printLine(text);
+    return 0;
+}
+
+}  // namespace tlx

@@ -1,0 +1,32 @@
+#pragma once
+// Everything qorin prints: text and lines to a stream, the yes/no question, JSON strings, table columns.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tlx {
+
+enum class Stream { Output, Error };
+
+// The platform's line break: "\r\n" on Windows, "\n" elsewhere.
+extern const wchar_t* const kLineEnd;
+
+// Platform: console windows get UTF-16, anything redirected gets UTF-8 without a byte-order mark.
+// Empty text writes nothing; write errors are ignored.
+void writeText(Stream stream, std::wstring_view text);
+// Text and line break in one write.
+void writeLine(Stream stream, std::wstring_view text);
+void printLine(std::wstring_view text);
+void printErrorLine(std::wstring_view text);
+
+// Asks on the console; without one, says so on standard error and answers no.
+[[nodiscard]] bool confirm(std::wstring_view question);
+// Only the first non-blank character counts: y or Y.
+[[nodiscard]] bool isYesAnswer(std::wstring_view answer);
+
+// The JSON string literal, quotes included; non-ASCII text is copied unchanged.
+[[nodiscard]] std::wstring jsonString(std::wstring_view text);
+// Padded with spaces to width (never cut), then two spaces.
+[[nodiscard]] std::wstring padColumn(std::wstring_view text, std::size_t width);
+
+}  // namespace tlx
