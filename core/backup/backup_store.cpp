@@ -1,0 +1,191 @@
+// The backups folder: per-volume folders, file names, the crash-safe save and the listing.
+#include "backup/backup_store.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "backup/path_separator.h"
+#include "catalog/resolve.h"
+#include "platform/files.h"
+#include "platform/system.h"
+#include "platform/text.h"
+
+namespace tlx {
+
+namespace {
+
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorCrc = 23;
+constexpr std::uint32_t kErrorGenFailure = 31;
+constexpr std::uint32_t kErrorFileExists = 80;
+constexpr std::uint32_t kErrorAlreadyExists = 183;
+constexpr unsigned kAttempts = 100;
+constexpr std::wstring_view kExtension = L".tlxbak";
+
+bool isSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+std::string format(const char* pattern, const UtcTime& time) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, pattern, time.year, time.month, time.day, time.hour, time.minute,
+                  time.second);
+    return buffer;
+}
+
+std::wstring resolvedVolume(const std::wstring& driveSpec) {
+    return volumeNameFor(driveSpec).value_or(driveSpec);
+}
+
+std::wstring volumeFolder(const std::wstring& directory, const std::wstring& volume) {
+    return joinPath(directory, backupFolderName(volume));
+}
+
+// Paths are ordered by their UTF-16 code units on every platform, so both programs list alike.
+std::u16string utf16Units(const std::wstring& text) {
+    std::u16string units;
+    units.reserve(text.size());
+    for (const wchar_t c : text) {
+        const auto point = static_cast<char32_t>(c);
+        if (point >= 0x10000 && point <= 0x10FFFF) {
+            units += static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<char16_t>(point);
+        }
+    }
+    return units;
+}
+
+bool sameRegions(const BootSectorBackup& written, const BootSectorBackup& read) {
+    if (written.regions.size() != read.regions.size())
+        return false;
+    for (std::size_t i = 0; i < written.regions.size(); ++i)
+        if (written.regions[i].firstSector != read.regions[i].firstSector ||
+            written.regions[i].bytes != read.regions[i].bytes)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+std::wstring backupFolderName(std::wstring_view volume) {
+    std::wstring name;
+    if (!volume.empty() && volume.front() == L'/') {
+        // A device or image path becomes one component: /dev/sdb1 gives dev_sdb1.
+        name.assign(volume.substr(1));
+        while (!name.empty() && name.back() == L'/')
+            name.pop_back();
+        std::replace(name.begin(), name.end(), L'/', L'_');
+        return name;
+    }
+    const std::size_t at = volume.size() >= 7 ? volume.find(L"Volume{") : std::wstring_view::npos;
+    name.assign(at == std::wstring_view::npos ? volume : volume.substr(at));
+    while (!name.empty() && isSeparator(name.back()))
+        name.pop_back();
+    return name;
+}
+
+std::wstring joinPath(std::wstring_view left, std::wstring_view right) {
+    std::wstring path(left);
+    const bool bareDrive = left.size() == 2 && left[1] == L':' &&
+                           ((left[0] >= L'A' && left[0] <= L'Z') || (left[0] >= L'a' && left[0] <= L'z'));
+    if (!left.empty() && !isSeparator(left.back()) && !bareDrive)
+        path += joinSeparatorFor(left);
+    path += right;
+    return path;
+}
+
+std::wstring backupFileName(const std::string& stamp, const ChangePlan& plan, unsigned attempt) {
+    std::wstring name = widen(stamp);
+    name += L'_';
+    name += widen(formatSerialHex(plan.oldSerial, plan.serialWidth));
+    name += L'_';
+    name += widen(formatSerialHex(plan.newSerial, plan.serialWidth));
+    if (attempt != 0)
+        name += L"-" + std::to_wstring(attempt);
+    name += kExtension;
+    return name;
+}
+
+FileBackupSink::FileBackupSink(std::wstring directory, const std::wstring& driveSpec, std::string app)
+    : directory_(std::move(directory)), volume_(resolvedVolume(driveSpec)), app_(std::move(app)) {
+    if (const auto info = findVolume(driveSpec); info && !info->mountPoints.empty())
+        mount_ = info->mountPoints.front();
+}
+
+FileBackupSink::FileBackupSink(std::wstring directory, std::wstring volume, std::wstring mount, std::string app)
+    : directory_(std::move(directory)), volume_(std::move(volume)), mount_(std::move(mount)), app_(std::move(app)) {}
+
+bool FileBackupSink::save(const ChangePlan& plan) {
+    lastPath_.clear();
+    lastError_ = 0;
+    const auto fail = [this](std::uint32_t error) {
+        lastError_ = error != 0 ? error : kErrorGenFailure;
+        return false;
+    };
+
+    const UtcTime now = utcNow();
+    const std::string created = format("%04u-%02u-%02uT%02u:%02u:%02uZ", now);
+    const std::string stamp = format("%04u%02u%02u-%02u%02u%02uZ", now);
+
+    const BootSectorBackup backup = backupFromPlan(plan, volume_, mount_, app_, created);
+    // Without a digest the file could not be checked later, so nothing is written at all.
+    const auto bytes = serializeBackup(backup);
+    if (!bytes)
+        return fail(kErrorGenFailure);
+
+    const std::wstring folder = volumeFolder(directory_, volume_);
+    if (folder.empty())
+        return fail(kErrorPathNotFound);
+    if (const std::uint32_t error = createDirectories(folder); error != 0)
+        return fail(error);
+
+    std::wstring path;
+    for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+        const std::wstring candidate = joinPath(folder, backupFileName(stamp, plan, attempt));
+        const std::wstring temporary = candidate + L".tmp";
+        // writeFileThrough deletes its file on failure.
+        if (const std::uint32_t error = writeFileThrough(temporary, *bytes); error != 0)
+            return fail(error);
+        const std::uint32_t error = moveNoReplace(temporary, candidate);
+        if (error == 0) {
+            path = candidate;
+            break;
+        }
+        deleteFile(temporary);
+        if (error != kErrorAlreadyExists && error != kErrorFileExists)
+            return fail(error);
+    }
+    if (path.empty())
+        return fail(kErrorFileExists);
+
+    const BackupReadResult check = readBackupFile(path);
+    if (check.parseError != BackupParseError::None || !sameRegions(backup, check.backup))
+        return fail(check.systemError != 0 ? check.systemError : kErrorCrc);
+    lastPath_ = path;
+    return true;
+}
+
+std::vector<BackupListEntry> listVolumeBackups(const std::wstring& directory, const std::wstring& driveSpec) {
+    const std::wstring folder = volumeFolder(directory, resolvedVolume(driveSpec));
+    std::vector<BackupListEntry> entries;
+    if (folder.empty())
+        return entries;
+    for (const std::wstring& name : listFolder(folder)) {
+        if (name.size() < kExtension.size() || name.compare(name.size() - kExtension.size(), kExtension.size(),
+                                                            kExtension) != 0)
+            continue;
+        std::wstring path = joinPath(folder, name);
+        BackupReadResult read = readBackupFile(path);
+        if (read.parseError != BackupParseError::None)
+            continue;
+        entries.push_back(BackupListEntry{std::move(path), std::move(read.backup)});
+    }
+    std::sort(entries.begin(), entries.end(), [](const BackupListEntry& a, const BackupListEntry& b) {
+        return utf16Units(a.path) > utf16Units(b.path);
+    });
+    return entries;
+}
+
+}  // namespace tlx

@@ -1,0 +1,193 @@
+// File primitives over POSIX calls; errno becomes a Windows error code at each call.
+#include "platform/files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/errors.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/text.h"
+
+namespace tlx {
+
+namespace {
+
+constexpr std::size_t kWritePiece = 1024 * 1024;
+constexpr std::uint32_t kErrorWriteFault = 29;
+constexpr std::uint32_t kErrorHandleEof = 38;
+constexpr std::uint32_t kErrorAlreadyExists = 183;
+
+using posix::UniqueFd;
+
+// close() can report a deferred write error, so the writer closes explicitly and checks.
+std::uint32_t closeChecked(UniqueFd& fd) {
+    return ::close(fd.release()) == 0 ? 0 : posix::lastWindowsError();
+}
+
+class Folder {
+public:
+    explicit Folder(DIR* handle) : handle_(handle) {}
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    ~Folder() {
+        if (handle_)
+            ::closedir(handle_);
+    }
+    DIR* get() const { return handle_; }
+
+private:
+    DIR* handle_;
+};
+
+std::uint32_t writeAll(int fd, std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t piece = std::min(kWritePiece, bytes.size() - done);
+        const ssize_t written = ::write(fd, bytes.data() + done, piece);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return posix::lastWindowsError();
+        }
+        if (written == 0)
+            return kErrorWriteFault;
+        done += static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+std::uint32_t syncFolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return posix::lastWindowsError();
+    // Some file systems cannot sync a folder; the rename itself has then been done as well as it can be.
+    if (::fsync(fd.get()) != 0 && errno != EINVAL)
+        return posix::lastWindowsError();
+    return 0;
+}
+
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+std::uint32_t createDirectories(const std::wstring& path) {
+    std::string full = toUtf8(path);
+    while (full.size() > 1 && full.back() == '/')
+        full.pop_back();
+    if (full.empty())
+        return 3;  // ERROR_PATH_NOT_FOUND
+    // From the root outwards: every prefix that ends before a separator, then the folder itself.
+    for (std::size_t end = 1; end <= full.size(); ++end) {
+        if (end < full.size() && (full[end] != '/' || full[end - 1] == '/'))
+            continue;
+        const std::string prefix = full.substr(0, end);
+        if (::mkdir(prefix.c_str(), 0755) == 0)
+            continue;
+        const int failure = errno;
+        if (isFolder(prefix))
+            continue;
+        if (failure == EEXIST)
+            return end == full.size() ? kErrorAlreadyExists : 3;  // a file stands in the way
+        return posix::windowsError(failure);
+    }
+    return 0;
+}
+
+std::uint32_t writeFileThrough(const std::wstring& path, std::span<const std::uint8_t> bytes) {
+    const std::string name = toUtf8(path);
+    UniqueFd fd(::open(name.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
+    if (!fd.valid())
+        return posix::lastWindowsError();
+    std::uint32_t error = writeAll(fd.get(), bytes);
+    if (error == 0 && ::fsync(fd.get()) != 0)
+        error = posix::lastWindowsError();
+    const std::uint32_t closeError = closeChecked(fd);
+    if (error == 0)
+        error = closeError;
+    if (error != 0)
+        ::unlink(name.c_str());
+    return error;
+}
+
+std::uint32_t moveNoReplace(const std::wstring& from, const std::wstring& to) {
+    const std::string source = toUtf8(from);
+    const std::string target = toUtf8(to);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS)
+            return posix::lastWindowsError();
+        // The file system refuses the flag: a hard link never replaces either.
+        if (::link(source.c_str(), target.c_str()) != 0)
+            return posix::lastWindowsError();
+        ::unlink(source.c_str());
+    }
+    return syncFolderOf(target);
+}
+
+void deleteFile(const std::wstring& path) {
+    ::unlink(toUtf8(path).c_str());
+}
+
+FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes) {
+    FileRead result;
+    UniqueFd fd(::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        result.error = posix::lastWindowsError();
+        return result;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        result.error = posix::lastWindowsError();
+        return result;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        result.error = posix::windowsError(EISDIR);
+        return result;
+    }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size > maxBytes) {
+        result.tooLarge = true;
+        return result;
+    }
+    result.bytes.resize(static_cast<std::size_t>(size));
+    std::size_t done = 0;
+    while (done < result.bytes.size()) {
+        const ssize_t got = ::read(fd.get(), result.bytes.data() + done, result.bytes.size() - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            result.error = got < 0 ? posix::lastWindowsError() : kErrorHandleEof;
+            result.bytes.clear();
+            return result;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return result;
+}
+
+std::vector<std::wstring> listFolder(const std::wstring& path) {
+    std::vector<std::wstring> names;
+    Folder folder(::opendir(toUtf8(path).c_str()));
+    if (!folder.get())
+        return names;
+    while (const dirent* entry = ::readdir(folder.get())) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        names.push_back(fromUtf8(name));
+    }
+    return names;
+}
+
+}  // namespace tlx
