@@ -19,7 +19,8 @@ std::optional<VolumeSerial> parseHexSerial(std::wstring_view text, unsigned maxD
         else if (c >= L'A' && c <= L'F') digit = static_cast<unsigned>(c - L'A' + 10);
         else if (c == L' ' || c == L'\t' || c == L'-') continue;
         else return std::nullopt;
-        if (++digits > maxDigits) return std::nullopt;
+        // A 17th digit would no longer fit the value, whatever the caller allows.
+        if (++digits > maxDigits || digits > 16) return std::nullopt;
         value = value * 16 + digit;
     }
     if (digits == 0) return std::nullopt;
