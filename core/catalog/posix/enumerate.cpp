@@ -1,0 +1,139 @@
+// The volumes of this machine from /sys/class/block, libblkid and the mount table.
+#include <algorithm>
+#include <charconv>
+#include <dirent.h>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include "catalog/posix/probe_fields.h"
+#include "catalog/resolve.h"
+#include "catalog/volume_info.h"
+#include "device/device_path.h"
+#include "device/posix/mount_table.h"
+#include "platform/text.h"
+
+namespace tlx {
+
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
+bool exists(const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> entriesOf(const std::string& folder) {
+    std::vector<std::string> names;
+    UniqueDir dir(opendir(folder.c_str()));
+    if (!dir) return names;
+    while (const dirent* e = readdir(dir.get()))
+        if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::uint64_t numberIn(const std::string& path) {
+    const auto line = posix::readFirstLine(path);
+    std::uint64_t value = 0;
+    if (!line || std::from_chars(line->data(), line->data() + line->size(), value).ec != std::errc()) return 0;
+    return value;
+}
+
+bool hasPartitions(const std::string& base, const std::string& name) {
+    for (const std::string& entry : entriesOf(base))
+        if (entry.starts_with(name) && exists(base + "/" + entry + "/partition")) return true;
+    return false;
+}
+
+DriveType driveTypeOf(const std::string& base, const std::string& name, bool partition) {
+    if (name.starts_with("loop")) return DriveType::Fixed;
+    if (name.starts_with("sr")) return DriveType::CdDvd;
+    // A partition's removable flag is its disk's, one folder up in the device tree.
+    const std::string flag = partition ? base + "/../removable" : base + "/removable";
+    return numberIn(flag) == 1 ? DriveType::Removable : DriveType::Fixed;
+}
+
+struct Candidate {
+    std::string name, path;
+    dev_t rdev = 0;
+    bool partition = false;
+};
+
+std::optional<Candidate> candidateFor(const std::string& name) {
+    if (name.starts_with("ram") || name.starts_with("zram")) return std::nullopt;
+    const std::string base = "/sys/class/block/" + name;
+    Candidate c;
+    c.name = name;
+    c.partition = exists(base + "/partition");
+    // An unbacked loop device is no volume.
+    if (name.starts_with("loop") && !c.partition && !exists(base + "/loop/backing_file")) return std::nullopt;
+    // A partitioned disk is represented by its partitions; an extended partition holds only a table.
+    if (!c.partition && hasPartitions(base, name)) return std::nullopt;
+    if (c.partition && numberIn(base + "/size") <= 2) return std::nullopt;
+    c.path = "/dev/" + name;
+    struct stat st{};
+    if (stat(c.path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;
+    c.rdev = st.st_rdev;
+    return c;
+}
+
+VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mounts) {
+    const std::string base = "/sys/class/block/" + c.name;
+    VolumeInfo info;
+    info.volume = fromUtf8(c.path);
+    info.type = driveTypeOf(base, c.name, c.partition);
+    info.sizeBytes = numberIn(base + "/size") * 512;
+    bool firstMount = true;
+    for (const posix::MountEntry& m : mounts) {
+        if (!((m.major == major(c.rdev) && m.minor == minor(c.rdev)) || m.source == c.path)) continue;
+        info.mountPoints.push_back(fromUtf8(m.mountPoint));
+        if (m.mountPoint == "/") info.windowsDrive = true;
+        if (firstMount) info.readOnly = m.readOnly;
+        firstMount = false;
+    }
+    const posix::ProbeValues values = posix::probeVolume(c.path);
+    posix::applyProbeValues(info, values);
+    if (info.mountPoints.empty() && (info.type == DriveType::Removable || info.type == DriveType::Fixed))
+        info.partitionRole = posix::partitionRoleFor(values.partEntryType);
+    return info;
+}
+
+}  // namespace
+
+std::vector<VolumeInfo> enumerateVolumes() {
+    const std::vector<posix::MountEntry> mounts = posix::readMountTable();
+    std::vector<VolumeInfo> volumes;
+    for (const std::string& name : entriesOf("/sys/class/block")) {
+        const std::optional<Candidate> c = candidateFor(name);
+        if (!c) continue;
+        VolumeInfo info = describe(*c, mounts);
+        // A fixed whole disk without a file system is free space, not a volume; empty drives still show.
+        if (!info.mediaPresent && !c->partition && info.type == DriveType::Fixed) continue;
+        volumes.push_back(std::move(info));
+    }
+    sortVolumes(volumes);
+    return volumes;
+}
+
+std::optional<std::wstring> volumeNameFor(const std::wstring& driveSpec) {
+    return devicePathFor(driveSpec);
+}
+
+std::optional<VolumeInfo> describeUnlistedVolume(const std::wstring& volumeName) {
+    const std::string path = toUtf8(volumeName);
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    VolumeInfo info;
+    info.volume = volumeName;
+    info.type = DriveType::Fixed;
+    info.sizeBytes = static_cast<std::uint64_t>(st.st_size);
+    posix::applyProbeValues(info, posix::probeVolume(path));
+    return info;
+}
+
+}  // namespace tlx

@@ -1,0 +1,103 @@
+// Volume fields from libblkid's probe values; the catalogue never reads boot sectors itself.
+#include "catalog/posix/probe_fields.h"
+
+#include <blkid/blkid.h>
+#include <memory>
+#include <strings.h>
+
+#include "platform/text.h"
+
+namespace tlx::posix {
+
+namespace {
+
+struct ProbeFree {
+    void operator()(blkid_struct_probe* p) const { blkid_free_probe(p); }
+};
+
+std::string valueOf(blkid_probe probe, const char* name) {
+    const char* data = nullptr;
+    if (blkid_probe_lookup_value(probe, name, &data, nullptr) != 0 || data == nullptr) return {};
+    return data;
+}
+
+std::optional<std::uint64_t> parseHex(const std::string& text) {
+    if (text.empty() || text.size() > 16) return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        unsigned digit;
+        if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
+        else return std::nullopt;
+        value = (value << 4) | digit;
+    }
+    return value;
+}
+
+// "XXXX-XXXX", as blkid writes FAT and exFAT serials.
+std::optional<std::uint32_t> dashedSerial(const std::string& uuid) {
+    if (uuid.size() != 9 || uuid[4] != '-') return std::nullopt;
+    const auto high = parseHex(uuid.substr(0, 4));
+    const auto low = parseHex(uuid.substr(5, 4));
+    if (!high || !low) return std::nullopt;
+    return static_cast<std::uint32_t>((*high << 16) | *low);
+}
+
+bool equalsIgnoreCase(const std::string& a, const char* b) {
+    return strcasecmp(a.c_str(), b) == 0;
+}
+
+}  // namespace
+
+ProbeValues probeVolume(const std::string& path) {
+    ProbeValues values;
+    std::unique_ptr<blkid_struct_probe, ProbeFree> probe(blkid_new_probe_from_filename(path.c_str()));
+    if (!probe) return values;
+    blkid_probe_enable_superblocks(probe.get(), 1);
+    blkid_probe_set_superblocks_flags(probe.get(),
+                                      BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID | BLKID_SUBLKS_VERSION);
+    blkid_probe_enable_partitions(probe.get(), 1);
+    blkid_probe_set_partitions_flags(probe.get(), BLKID_PARTS_ENTRY_DETAILS);
+    if (blkid_do_safeprobe(probe.get()) != 0) return values;
+    values.type = valueOf(probe.get(), "TYPE");
+    values.version = valueOf(probe.get(), "VERSION");
+    values.label = valueOf(probe.get(), "LABEL");
+    values.uuid = valueOf(probe.get(), "UUID");
+    values.partEntryType = valueOf(probe.get(), "PART_ENTRY_TYPE");
+    return values;
+}
+
+void applyProbeValues(VolumeInfo& info, const ProbeValues& values) {
+    if (values.type.empty()) return;
+    info.mediaPresent = true;
+    info.label = fromUtf8(values.label);
+    if (values.type == "vfat") {
+        info.fileSystem = values.version == "FAT32" ? L"FAT32" : L"FAT";
+        info.serial = dashedSerial(values.uuid).value_or(0);
+    } else if (values.type == "exfat") {
+        info.fileSystem = L"exFAT";
+        info.serial = dashedSerial(values.uuid).value_or(0);
+    } else if (values.type == "ntfs") {
+        info.fileSystem = L"NTFS";
+        if (values.uuid.size() == 16) {
+            if (const auto full = parseHex(values.uuid)) {
+                info.fullSerial = *full;
+                info.serial = static_cast<std::uint32_t>(*full);
+            }
+        }
+    } else {
+        info.fileSystem = fromUtf8(values.type);
+    }
+    info.supported = isSupportedFileSystemName(info.fileSystem);
+}
+
+PartitionRole partitionRoleFor(const std::string& partEntryType) {
+    if (equalsIgnoreCase(partEntryType, "c12a7328-f81f-11d2-ba4b-00a0c93ec93b") || equalsIgnoreCase(partEntryType, "0xef"))
+        return PartitionRole::EfiSystem;
+    if (equalsIgnoreCase(partEntryType, "de94bba4-06d1-4d40-a16a-bfd50179d6ac") || equalsIgnoreCase(partEntryType, "0x27"))
+        return PartitionRole::Recovery;
+    return PartitionRole::None;
+}
+
+}  // namespace tlx::posix

@@ -1,0 +1,92 @@
+// Finding other users of a device through /proc and /sys, without any helper program.
+#include "device/posix/device_users.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <dirent.h>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include "device/posix/mount_table.h"
+
+namespace tlx::posix {
+
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
+bool isNumber(const char* name) {
+    if (*name == '\0') return false;
+    for (; *name; ++name)
+        if (*name < '0' || *name > '9') return false;
+    return true;
+}
+
+std::string linkTarget(const std::string& link) {
+    char buffer[4096];
+    const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
+    if (n <= 0) return {};
+    return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+std::string canonical(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
+    return resolved ? std::string(resolved.get()) : std::string();
+}
+
+bool sameBlockDevice(const std::string& node, dev_t rdev) {
+    struct stat st{};
+    return stat(node.c_str(), &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == rdev;
+}
+
+}  // namespace
+
+bool openedElsewhere(const std::string& path, bool blockDevice, dev_t rdev, std::span<const int> ownFds) {
+    UniqueDir proc(opendir("/proc"));
+    if (!proc) return false;
+    const std::string self = std::to_string(getpid());
+    while (const dirent* process = readdir(proc.get())) {
+        if (!isNumber(process->d_name)) continue;
+        const bool ours = self == process->d_name;
+        const std::string fdFolder = std::string("/proc/") + process->d_name + "/fd";
+        UniqueDir fds(opendir(fdFolder.c_str()));
+        if (!fds) continue;
+        while (const dirent* fd = readdir(fds.get())) {
+            if (!isNumber(fd->d_name)) continue;
+            if (ours && std::find(ownFds.begin(), ownFds.end(), std::atoi(fd->d_name)) != ownFds.end()) continue;
+            const std::string target = linkTarget(fdFolder + "/" + fd->d_name);
+            if (target == path) return true;
+            // Only device nodes are stat'ed: a stat of a file on a stuck FUSE mount could hang.
+            if (blockDevice && target.starts_with("/dev/") && sameBlockDevice(target, rdev)) return true;
+        }
+    }
+    return false;
+}
+
+bool namedByMount(const std::string& path, bool blockDevice, dev_t rdev) {
+    for (const MountEntry& m : readMountTable()) {
+        if (blockDevice && m.major == major(rdev) && m.minor == minor(rdev)) return true;
+        if (m.source == path) return true;
+        if (m.source.starts_with("/") && canonical(m.source) == path) return true;
+    }
+    return false;
+}
+
+bool backsLoopDevice(const std::string& path) {
+    UniqueDir block(opendir("/sys/block"));
+    if (!block) return false;
+    while (const dirent* entry = readdir(block.get())) {
+        const std::string name = entry->d_name;
+        if (!name.starts_with("loop")) continue;
+        const auto backing = readFirstLine("/sys/block/" + name + "/loop/backing_file");
+        if (backing && *backing == path) return true;
+    }
+    return false;
+}
+
+}  // namespace tlx::posix

@@ -1,0 +1,18 @@
+#pragma once
+// Who else is using a device or image: other processes, mounts, loop devices.
+#include <span>
+#include <string>
+#include <sys/types.h>
+
+namespace tlx::posix {
+
+// Some descriptor other than `ownFds` of this process has `path` open, as fuser finds it through
+// /proc/*/fd (our own other descriptors count, as other handles do on Windows); for a block device
+// also through any node with the same device number. Processes we may not inspect are not seen.
+[[nodiscard]] bool openedElsewhere(const std::string& path, bool blockDevice, dev_t rdev, std::span<const int> ownFds);
+// A mount-table entry has the device as its file system or names `path` as its source.
+[[nodiscard]] bool namedByMount(const std::string& path, bool blockDevice, dev_t rdev);
+// A loop device is backed by the file at `path`.
+[[nodiscard]] bool backsLoopDevice(const std::string& path);
+
+}  // namespace tlx::posix

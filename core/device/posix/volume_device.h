@@ -1,0 +1,67 @@
+#pragma once
+// A block device or disk-image file opened for raw sector access, with an exclusive lock for writing.
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "device/sector_device.h"
+#include "platform/posix/unique_fd.h"
+
+namespace tlx::posix {
+
+class VolumeDevice final : public LockableDevice {
+public:
+    // Resolves driveSpec with devicePathFor. Null on failure with error set to a Windows code:
+    // 2 nothing found, 5 a folder that is no mounted volume, 50 neither a block device nor a
+    // regular file (or an unsupported sector size), 123 an unusable name, else the open's error.
+    [[nodiscard]] static std::unique_ptr<VolumeDevice> open(const std::wstring& driveSpec, DeviceAccess access,
+                                                            std::uint32_t& error);
+    // Opens a path as it is, without resolving it.
+    [[nodiscard]] static std::unique_ptr<VolumeDevice> openPath(const std::string& path, DeviceAccess access,
+                                                                std::uint32_t& error);
+
+    std::uint32_t sectorSize() const override { return sectorSize_; }
+    std::uint64_t sectorCount() const override { return sectorCount_; }
+    bool readSectors(std::uint64_t first, std::uint32_t count, void* destination) override;
+    bool writeSectors(std::uint64_t first, std::uint32_t count, const void* source) override;
+    std::uint32_t lastError() const override { return lastError_; }
+    // 5 attempts 200 ms apart; fails with 170 while another user holds or uses the volume.
+    bool lock() override;
+    // Once the lock is held nothing else keeps the file system on the volume.
+    bool dismount() override;
+
+    const std::string& path() const { return path_; }
+    bool isBlockDevice() const { return blockDevice_; }
+    bool directIo() const { return direct_; }  // false: page cache bypassed by flush and drop instead
+    bool locked() const { return locked_; }
+    std::uint64_t ioBufferSize() const { return ioBufferSize_; }
+    unsigned bufferAllocations() const { return bufferAllocations_; }
+
+private:
+    struct FreeDeleter {
+        void operator()(void* p) const { std::free(p); }
+    };
+
+    VolumeDevice() = default;
+    bool ensureBuffer(std::uint64_t bytes);
+    bool transfer(bool write, std::uint64_t first, std::uint32_t count);
+    bool dropDirectIo();
+    std::uint32_t tryLock();
+
+    UniqueFd fd_;
+    UniqueFd exclusive_;  // the O_EXCL claim on a block device while locked
+    std::string path_;
+    bool blockDevice_ = false;
+    dev_t rdev_ = 0;
+    bool direct_ = false;
+    std::uint32_t sectorSize_ = 0;
+    std::uint64_t sectorCount_ = 0;
+    std::uint32_t lastError_ = 0;
+    bool locked_ = false;
+    std::unique_ptr<void, FreeDeleter> ioBuffer_;
+    std::uint64_t ioBufferSize_ = 0;
+    unsigned bufferAllocations_ = 0;
+};
+
+}  // namespace tlx::posix
