@@ -1,0 +1,286 @@
+// What the commands print for given records: volume and change-result JSON, tables, backups, questions.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "output.h"
+
+namespace tlx {
+namespace {
+
+VolumeInfo exampleVolume() {
+    VolumeInfo info;
+    info.volume = L"\\\\?\\Volume{0a1b2c3d-0000-1111-2222-333344445555}\\";
+    info.mountPoints = {L"E:\\"};
+    info.label = L"DATA";
+    info.fileSystem = L"exFAT";
+    info.serial = 0x1A2B3C4D;
+    info.sizeBytes = 63864569856;
+    info.type = DriveType::Removable;
+    info.mediaPresent = true;
+    info.supported = true;
+    return info;
+}
+
+const std::wstring kExampleJson =
+    L"{\"drive\":\"E:\",\"volume\":\"\\\\\\\\?\\\\Volume{0a1b2c3d-0000-1111-2222-333344445555}\","
+    L"\"mountPoints\":[\"E:\\\\\"],\"label\":\"DATA\",\"fileSystem\":\"exFAT\",\"serial\":\"1A2B-3C4D\","
+    L"\"sizeBytes\":63864569856,\"type\":\"Removable\",\"mediaPresent\":true,\"supported\":true,\"system\":false,"
+    L"\"readOnly\":false,\"bitLockerHint\":false}";
+
+TEST(VolumeJson, ExampleRecordIsByteExact) {
+    EXPECT_EQ(volumeJson(exampleVolume()), kExampleJson);
+}
+
+TEST(VolumeJson, HiddenVolumeWithoutMediaAndFlagsSet) {
+    VolumeInfo info;
+    info.volume = L"\\\\?\\Volume{e}\\";
+    info.type = DriveType::Fixed;
+    info.readOnly = true;
+    info.windowsDrive = true;
+    info.bitLockerHint = true;
+    info.label = L"Tab\there \"q\"";
+    EXPECT_EQ(volumeJson(info),
+              L"{\"drive\":\"\\\\\\\\?\\\\Volume{e}\\\\\",\"volume\":\"\\\\\\\\?\\\\Volume{e}\",\"mountPoints\":[],"
+              L"\"label\":\"Tab\\there \\\"q\\\"\",\"fileSystem\":\"\",\"serial\":null,\"sizeBytes\":0,"
+              L"\"type\":\"Fixed\",\"mediaPresent\":false,\"supported\":false,\"system\":true,\"readOnly\":true,"
+              L"\"bitLockerHint\":true}");
+}
+
+TEST(VolumeJson, GetAddsFullSerialAndEncryption) {
+    const std::wstring open = kExampleJson.substr(0, kExampleJson.size() - 1);
+    EXPECT_EQ(getJson(exampleVolume(), L"", L""), open + L",\"fullSerial\":null,\"encryption\":null}");
+    EXPECT_EQ(getJson(exampleVolume(), L"0123-4567-89AB-CDEF", L"none"),
+              open + L",\"fullSerial\":\"0123-4567-89AB-CDEF\",\"encryption\":\"none\"}");
+}
+
+TEST(ListText, ColumnsAlignAndLongCellsPushRight) {
+    VolumeInfo card;
+    card.volume = L"\\\\?\\Volume{c}\\";
+    card.mountPoints = {L"F:\\"};
+    card.type = DriveType::Removable;
+    VolumeInfo longLabel = exampleVolume();
+    longLabel.label = L"ABCDEFGHIJKLMNOPQRST";  // 20 characters
+    longLabel.windowsDrive = true;
+    const std::vector<std::wstring> lines = listLines({exampleVolume(), card, longLabel});
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], L"Drive   Serial     FS      Size       Type       Label             Status");
+    EXPECT_EQ(lines[1], L"E:      1A2B-3C4D  exFAT   59.5 GB    Removable  DATA              ");
+    EXPECT_EQ(lines[2], L"F:      -          -       -          Removable                    no media");
+    EXPECT_EQ(lines[3].find(L"Windows drive"), lines[0].find(L"Status") + 4);
+    EXPECT_EQ(listLines({}), std::vector<std::wstring>{lines[0]});
+}
+
+TEST(GetText, LinesForAnNtfsSystemVolumeAndAnEmptyReader) {
+    VolumeInfo ntfs = exampleVolume();
+    ntfs.fileSystem = L"NTFS";
+    ntfs.windowsDrive = true;
+    ntfs.sizeBytes = 1073741823;
+    EXPECT_EQ(getLines(ntfs, L"0123-4567-1A2B-3C4D", L"none"),
+              (std::vector<std::wstring>{
+                  L"Drive:        E:  (DATA)",
+                  L"Serial:       1A2B-3C4D",
+                  L"Full serial:  0123-4567-1A2B-3C4D  (NTFS, 64-bit)",
+                  L"File system:  NTFS",
+                  L"Size:         1024 MB",
+                  L"Type:         Removable, Windows drive",
+                  L"Encryption:   none",
+                  L"Volume:       \\\\?\\Volume{0a1b2c3d-0000-1111-2222-333344445555}",
+              }));
+
+    VolumeInfo reader;
+    reader.volume = L"\\\\?\\Volume{r}\\";
+    reader.mountPoints = {L"G:\\"};
+    reader.type = DriveType::Removable;
+    reader.bitLockerHint = true;
+    EXPECT_EQ(getLines(reader, L"", L""),
+              (std::vector<std::wstring>{
+                  L"Drive:        G:",
+                  L"Serial:       - (no media)",
+                  L"File system:  -",
+                  L"Size:         -",
+                  L"Type:         Removable",
+                  L"Encryption:   BitLocker (as reported by Windows, run elevated to check)",
+                  L"Volume:       \\\\?\\Volume{r}",
+              }));
+
+    VolumeInfo unsupported = exampleVolume();
+    unsupported.fileSystem = L"ext4";
+    unsupported.supported = false;
+    EXPECT_EQ(getLines(unsupported, L"", L"BitLocker")[2], L"File system:  ext4  (not supported)");
+    EXPECT_EQ(getLines(unsupported, L"", L"BitLocker")[5], L"Encryption:   BitLocker");
+}
+
+TEST(ChangeResultJson, OpenFailureHasZeroSerialsAndNoBackup) {
+    ChangeResult result;
+    result.error = ApplyFailure::OpenFailed;
+    result.systemError = 5;
+    OutcomeReport report;
+    report.exitCode = 3;
+    report.message = L"Changing a serial requires administrator rights.";
+    EXPECT_EQ(changeResultJson(L"E:", result, report, L""),
+              L"{\"drive\":\"E:\",\"exit\":3,\"error\":\"OpenFailed\",\"outcome\":\"Success\",\"mode\":\"Locked\","
+              L"\"restartRequired\":false,\"oldSerial\":\"0000-0000\",\"newSerial\":\"0000-0000\",\"backup\":null,"
+              L"\"message\":\"Changing a serial requires administrator rights.\",\"notes\":[]}");
+}
+
+TEST(ChangeResultJson, SixtyFourBitChangeInPlaceWithNotes) {
+    ChangeResult result;
+    result.mode = WriteMode::InPlace;
+    result.restartRequired = true;
+    result.plan.serialWidth = 8;
+    result.plan.oldSerial = 0xAAAABBBBCCCCDDDD;
+    result.plan.newSerial = 0x0123456789ABCDEF;
+    OutcomeReport report;
+    report.message = L"m";
+    report.lines = {L"A boot-sector backup was saved to C:\\b\\x.tlxbak", L"second"};
+    EXPECT_EQ(changeResultJson(L"C:", result, report, L"C:\\b\\x.tlxbak"),
+              L"{\"drive\":\"C:\",\"exit\":0,\"error\":\"None\",\"outcome\":\"Success\",\"mode\":\"InPlace\","
+              L"\"restartRequired\":true,\"oldSerial\":\"AAAA-BBBB-CCCC-DDDD\",\"newSerial\":\"0123-4567-89AB-CDEF\","
+              L"\"backup\":\"C:\\\\b\\\\x.tlxbak\",\"message\":\"m\",\"notes\":[\"A boot-sector backup was saved to "
+              L"C:\\\\b\\\\x.tlxbak\",\"second\"]}");
+}
+
+TEST(ChangeResultJson, NamesOfEveryStageAndUnknownValues) {
+    struct Case {
+        ApplyFailure error;
+        ApplyOutcome outcome;
+        WriteMode mode;
+        std::wstring expected;
+    };
+    const std::vector<Case> cases = {
+        {ApplyFailure::Apply, ApplyOutcome::RollbackFailed, WriteMode::Locked,
+         L"\"error\":\"Apply\",\"outcome\":\"RollbackFailed\",\"mode\":\"Locked\""},
+        {ApplyFailure::BackupMismatch, ApplyOutcome::NothingWritten, WriteMode::Locked,
+         L"\"error\":\"BackupMismatch\",\"outcome\":\"NothingWritten\",\"mode\":\"Locked\""},
+        {ApplyFailure::BitLockerLocked, ApplyOutcome::RolledBack, WriteMode::InPlace,
+         L"\"error\":\"BitLockerLocked\",\"outcome\":\"RolledBack\",\"mode\":\"InPlace\""},
+        {static_cast<ApplyFailure>(77), static_cast<ApplyOutcome>(9), static_cast<WriteMode>(3),
+         L"\"error\":\"?\",\"outcome\":\"?\",\"mode\":\"?\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        ChangeResult result;
+        result.error = c.error;
+        result.applyOutcome = c.outcome;
+        result.mode = c.mode;
+        result.plan.serialWidth = 4;
+        result.plan.oldSerial = 0x1A2B3C4D;
+        result.plan.newSerial = 0xFFFFFFFF;
+        OutcomeReport report;
+        report.exitCode = -1;
+        const std::wstring json = changeResultJson(L"E:", result, report, L"");
+        EXPECT_NE(json.find(L"\"exit\":-1," + c.expected + L","), std::wstring::npos) << json;
+        EXPECT_NE(json.find(L"\"oldSerial\":\"1A2B-3C4D\",\"newSerial\":\"FFFF-FFFF\""), std::wstring::npos);
+    }
+}
+
+BackupListEntry entry(std::wstring path, FsType type, std::uint32_t width, VolumeSerial oldSerial,
+                      VolumeSerial newSerial, std::string created) {
+    BackupListEntry e;
+    e.path = std::move(path);
+    e.backup.fsType = type;
+    e.backup.serialBytes = width;
+    e.backup.oldSerial = oldSerial;
+    e.backup.newSerial = newSerial;
+    e.backup.created = std::move(created);
+    return e;
+}
+
+TEST(BackupsOutput, TextAndJson) {
+    const std::vector<BackupListEntry> entries = {
+        entry(L"D:\\bk\\Volume{1}\\b.tlxbak", FsType::NTFS, 8, 0xAAAABBBB11112222, 0xAAAABBBB33334444,
+              "2024-05-01T12:34:56Z"),
+        entry(L"D:\\bk\\Volume{1}\\a.tlxbak", FsType::FAT32, 4, 0x1A2B3C4D, 0xBEEF, "2024-03-05T14:07:09Z"),
+    };
+    EXPECT_EQ(backupsLines(entries, L"E:", L"D:\\bk"),
+              (std::vector<std::wstring>{
+                  L"Created (UTC)         Change                  File",
+                  L"2024-05-01T12:34:56Z  1111-2222 -> 3333-4444  D:\\bk\\Volume{1}\\b.tlxbak",
+                  L"2024-03-05T14:07:09Z  1A2B-3C4D -> 0000-BEEF  D:\\bk\\Volume{1}\\a.tlxbak",
+              }));
+    EXPECT_EQ(backupsJson(entries),
+              L"[{\"file\":\"D:\\\\bk\\\\Volume{1}\\\\b.tlxbak\",\"created\":\"2024-05-01T12:34:56Z\","
+              L"\"fileSystem\":\"NTFS\",\"oldSerial\":\"1111-2222\",\"newSerial\":\"3333-4444\"},"
+              L"{\"file\":\"D:\\\\bk\\\\Volume{1}\\\\a.tlxbak\",\"created\":\"2024-03-05T14:07:09Z\","
+              L"\"fileSystem\":\"FAT32\",\"oldSerial\":\"1A2B-3C4D\",\"newSerial\":\"0000-BEEF\"}]");
+}
+
+TEST(BackupsOutput, NoBackupsAndFileSystemNames) {
+    EXPECT_EQ(backupsLines({}, L"Q:", L"C:\\ProgramData\\Morvane\\Plinthos\\Backups"),
+              std::vector<std::wstring>{L"No backups for Q: in C:\\ProgramData\\Morvane\\Plinthos\\Backups."});
+    EXPECT_EQ(backupsJson({}), L"[]");
+    const std::vector<std::pair<FsType, std::wstring>> names = {
+        {FsType::FAT12, L"FAT12"},     {FsType::FAT16, L"FAT16"}, {FsType::exFAT, L"exFAT"},
+        {FsType::BitLocker, L"BitLocker"}, {FsType::Unknown, L"Unknown"}, {static_cast<FsType>(40), L"Unknown"},
+    };
+    for (const auto& [type, name] : names) {
+        SCOPED_TRACE(name);
+        const std::wstring json = backupJson(entry(L"p", type, 4, 0, 0, "t"));
+        EXPECT_NE(json.find(L"\"fileSystem\":\"" + name + L"\""), std::wstring::npos) << json;
+    }
+}
+
+TEST(SetText, SerialSyntaxLine) {
+    EXPECT_EQ(notASerialText(L"ZZ", false), L"\"ZZ\" isn't a serial number. Format: XXXX-XXXX (hexadecimal).");
+    EXPECT_EQ(notASerialText(L"12345-ABCD", true),
+              L"\"12345-ABCD\" isn't a serial number. Format: XXXX-XXXX (hexadecimal), or 16 hex digits with "
+              L"--full64.");
+    EXPECT_EQ(recoverHint(L"E:", L"B"), L"To recover, run:  qorin restore E: \"B\" --raw");
+}
+
+TEST(RestoreText, QuestionsForEachMatch) {
+    BootSectorBackup ntfs;
+    ntfs.serialBytes = 8;
+    ntfs.oldSerial = 0x0123456789ABCDEF;
+    ntfs.created = "2024-05-01T12:34:56Z";
+    const std::wstring nl = kLineEnd;
+    const std::wstring serial =
+        L"This sets the serial of E: to 89AB-CDEF (full 0123-4567-89AB-CDEF) (from the backup made "
+        L"2024-05-01T12:34:56Z). A backup of the current boot sector is saved first.";
+    const std::wstring raw = L"This writes the boot sectors saved in b.tlxbak back to E: exactly as they were "
+                             L"(recovery). A backup of the current sectors is saved first.";
+    const std::wstring unknown =
+        L"The current boot sector of E: can't be recognized, so the backup can't be checked against it.";
+    const std::wstring bitLocker = nl + bitLockerWarning(L"E:");
+    struct Case {
+        bool raw, force;
+        std::int32_t match;
+        bool bitLocker;
+        std::wstring expected;
+    };
+    const std::vector<Case> cases = {
+        {false, false, 0, false, serial},
+        {false, false, 2, false, serial},
+        {false, false, 1, false,
+         L"This backup was made on a different volume, or E: was reformatted since. Restoring sets its serial to "
+         L"89AB-CDEF and changes nothing else." +
+             nl + serial},
+        {false, false, 0, true, serial + bitLocker},
+        {true, false, 0, false, raw},
+        {true, false, 1, false, raw},
+        {true, false, 2, false, raw + nl + unknown + L" Add --force to write it anyway."},
+        {true, true, 2, true, raw + nl + unknown + bitLocker},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EXPECT_EQ(restoreQuestion(L"E:", L"b.tlxbak", ntfs, c.raw, c.force, c.match, c.bitLocker), c.expected);
+    }
+}
+
+TEST(RestoreText, UnusableBackupLine) {
+    BackupReadResult read;
+    read.parseError = BackupParseError::ChecksumMismatch;
+    EXPECT_EQ(unusableBackupText(L"broken.tlxbak", read), L"The backup file broken.tlxbak can't be used: ChecksumMismatch.");
+    read.parseError = BackupParseError::Truncated;
+    read.systemError = 123456;
+    EXPECT_EQ(unusableBackupText(L"x", read), L"The backup file x can't be used: Truncated (Error 123456.).");
+    read.parseError = static_cast<BackupParseError>(50);
+    read.systemError = 0;
+    EXPECT_EQ(unusableBackupText(L"x", read), L"The backup file x can't be used: ?.");
+}
+
+}  // namespace
+}  // namespace tlx
