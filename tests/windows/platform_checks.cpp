@@ -1,0 +1,201 @@
+// Checks of the Windows platform layer that need a Windows system (run under Wine by test_wine.py).
+// Arguments name what the caller set up and knows independently:
+//   utc=SECONDS          the caller's clock, seconds since 1970 (UTC)
+//   image=X serial=HEX   drive X is mapped to a volume image whose serial is HEX
+// Prints one line per check ("ok ..." / "FAIL ...") and exits with the number of failures.
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalog/resolve.h"
+#include "catalog/volume_info.h"
+#include "catalog/win/bitlocker_property.h"
+#include "catalog/win/partition_role.h"
+#include "device/device_path.h"
+#include "device/encryption.h"
+#include "device/volume_access.h"
+#include "device/win/volume_device.h"
+#include "platform/system.h"
+#include "platform/text.h"
+
+namespace {
+
+int failures = 0;
+
+void check(bool ok, const std::wstring& what) {
+    std::printf("%s %s\n", ok ? "ok" : "FAIL", tlx::toUtf8(what).c_str());
+    if (!ok) ++failures;
+}
+
+std::wstring show(const std::optional<std::wstring>& text) { return text ? L"\"" + *text + L"\"" : L"(absent)"; }
+
+struct Arguments {
+    std::optional<long long> utc;
+    std::optional<wchar_t> imageDrive;
+    std::optional<std::uint32_t> imageSerial;
+};
+
+Arguments parse(int argc, wchar_t** argv) {
+    Arguments args;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg.starts_with(L"utc=")) args.utc = std::stoll(arg.substr(4));
+        if (arg.starts_with(L"image=") && arg.size() == 7) args.imageDrive = arg[6];
+        if (arg.starts_with(L"serial=")) args.imageSerial = static_cast<std::uint32_t>(std::stoul(arg.substr(7), nullptr, 16));
+    }
+    return args;
+}
+
+void checkOpenRefusals() {
+    struct Case { const wchar_t* spec; };
+    // None of these forms a device path, so nothing may be opened.
+    const Case cases[] = {{L""}, {L" \t "}, {L"\\\\.\\"}, {L"\\\\.\\E"}, {L"\\\\.\\EF:"}, {L"\\\\.\\E:x"}};
+    for (const Case& c : cases) {
+        for (tlx::DeviceAccess access : {tlx::DeviceAccess::Read, tlx::DeviceAccess::ReadWrite}) {
+            std::uint32_t error = 777;
+            const auto device = tlx::win::VolumeDevice::open(c.spec, access, error);
+            check(!device && error == 123, L"open \"" + std::wstring(c.spec) + L"\" refused with 123 (got " +
+                                               std::to_wstring(error) + L")");
+        }
+        const tlx::EncryptionProbe probe = tlx::probeDiskEncryption(c.spec);
+        check(probe.answer == tlx::DiskEncryption::Undetermined && probe.error == 123,
+              L"probe \"" + std::wstring(c.spec) + L"\" undetermined with 123 (got " + std::to_wstring(probe.error) + L")");
+    }
+
+    // A drive letter with nothing behind it reaches the system, which refuses it.
+    std::uint32_t error = 0;
+    const auto missing = tlx::win::VolumeDevice::open(L"Q:", tlx::DeviceAccess::Read, error);
+    check(!missing && error != 0 && error != 123, L"open Q: fails with the system's code (got " + std::to_wstring(error) + L")");
+    const tlx::EncryptionProbe probe = tlx::probeDiskEncryption(L"Q:");
+    check(probe.answer == tlx::DiskEncryption::Undetermined && probe.error != 0,
+          L"probe Q: undetermined with the system's code (got " + std::to_wstring(probe.error) + L")");
+
+    std::uint32_t viaAccess = 0;
+    const auto viaSystem = tlx::systemVolumes().open(L"\\\\.\\EF:", tlx::DeviceAccess::ReadWrite, viaAccess);
+    check(!viaSystem && viaAccess == 123, L"systemVolumes().open passes the refusal on");
+}
+
+void checkImageDrive(const Arguments& args) {
+    if (!args.imageDrive) return;
+    const std::wstring drive = std::wstring(1, *args.imageDrive) + L":";
+    // Wine opens the volume but refuses the geometry query: without a sector size the open must fail, not guess.
+    for (tlx::DeviceAccess access : {tlx::DeviceAccess::Read, tlx::DeviceAccess::ReadWrite}) {
+        std::uint32_t error = 0;
+        const auto device = tlx::win::VolumeDevice::open(drive, access, error);
+        check(!device && error == 50, L"image drive open refused with 50 (got " + std::to_wstring(error) + L")");
+    }
+
+    const std::optional<tlx::VolumeInfo> info = tlx::findVolume(drive);
+    check(info.has_value(), L"findVolume " + drive + L" finds the image drive");
+    if (!info) return;
+    check(tlx::displayDrive(*info) == drive, L"image drive displays as " + drive + L" (got " + tlx::displayDrive(*info) + L")");
+    if (args.imageSerial)
+        check(info->mediaPresent && info->serial == *args.imageSerial,
+              L"image drive reports the serial written by mkfs (got " + std::to_wstring(info->serial) + L")");
+    check(info->supported && !info->windowsDrive && !info->fullSerial,
+          L"image drive: supported FAT, not the Windows drive, no 64-bit serial (file system \"" + info->fileSystem + L"\")");
+}
+
+void checkResolution() {
+    const std::optional<std::wstring> reference = tlx::volumeNameFor(L"C:");
+    check(reference && reference->starts_with(L"\\\\?\\Volume{") && reference->back() != L'\\',
+          L"volumeNameFor C: is a volume name " + show(reference));
+    if (!reference) return;
+    const wchar_t* forms[] = {L"c", L"C:", L"c:\\", L"\\\\.\\c:", L"\\\\.\\C:\\", L" C: ", L"\tc:\\\t"};
+    for (const wchar_t* form : forms)
+        check(tlx::volumeNameFor(form) == reference, L"volumeNameFor \"" + std::wstring(form) + L"\" is the same " +
+                                                         show(tlx::volumeNameFor(form)));
+    check(tlx::volumeNameFor(*reference + L"\\") == reference, L"volume name with trailing backslash resolves to itself");
+    check(!tlx::volumeNameFor(L"Q:"), L"volumeNameFor Q: is absent " + show(tlx::volumeNameFor(L"Q:")));
+    check(tlx::devicePathFor(L"c:\\") == L"\\\\.\\C:", L"devicePathFor c:\\ is \\\\.\\C:");
+    check(tlx::devicePathFor(L"C:\\") == tlx::devicePathFor(L"C:"), L"devicePathFor agrees on C: and C:\\");
+}
+
+void checkEnumeration() {
+    const std::vector<tlx::VolumeInfo> volumes = tlx::enumerateVolumes();
+    check(!volumes.empty(), L"enumerateVolumes lists volumes (" + std::to_wstring(volumes.size()) + L")");
+    const std::optional<std::wstring> windowsName = tlx::volumeNameFor(L"C:");
+    int windowsDrives = 0;
+    bool sawHidden = false, hiddenBeforeMounted = false;
+    for (const tlx::VolumeInfo& v : volumes) {
+        std::printf("  volume %s first=%s fs=%s serial=%08X type=%d media=%d\n", tlx::toUtf8(v.volume).c_str(),
+                    v.mountPoints.empty() ? "-" : tlx::toUtf8(v.mountPoints.front()).c_str(),
+                    tlx::toUtf8(v.fileSystem).c_str(), static_cast<unsigned>(v.serial), static_cast<int>(v.type),
+                    v.mediaPresent ? 1 : 0);
+        check(v.volume.starts_with(L"\\\\?\\Volume{") && v.volume.back() == L'\\', L"record names a GUID path " + v.volume);
+        check(v.supported == tlx::isSupportedFileSystemName(v.fileSystem), L"supported follows the file system name");
+        check(v.mediaPresent || (v.label.empty() && v.fileSystem.empty() && v.serial == 0),
+              L"without media no label, file system or serial");
+        check(!v.fullSerial || static_cast<std::uint32_t>(*v.fullSerial) == v.serial, L"64-bit serial agrees with serial");
+        check(v.bitLockerHint == tlx::bitLockerHintFor(v.bitLockerProtection), L"hint follows the protection value");
+        for (const std::wstring& point : v.mountPoints) check(point.back() == L'\\', L"mount point ends in \\: " + point);
+        if (v.mountPoints.empty()) sawHidden = true;
+        else if (sawHidden) hiddenBeforeMounted = true;
+        if (v.windowsDrive) {
+            ++windowsDrives;
+            check(windowsName && tlx::compareOrdinalIgnoreCase(tlx::volumeNameOf(v), *windowsName) == 0,
+                  L"the Windows drive is the volume of C:");
+        }
+        if (!v.mountPoints.empty())
+            check(tlx::volumeNameFor(v.mountPoints.front()) == tlx::volumeNameOf(v),
+                  L"first mount point resolves back to its volume");
+    }
+    check(windowsDrives == 1, L"exactly one Windows drive (" + std::to_wstring(windowsDrives) + L")");
+    check(!hiddenBeforeMounted, L"hidden volumes follow the mounted ones");
+    for (std::size_t i = 1; i < volumes.size(); ++i)
+        if (!volumes[i].mountPoints.empty())
+            check(tlx::compareOrdinalIgnoreCase(volumes[i - 1].mountPoints.front(), volumes[i].mountPoints.front()) <= 0,
+                  L"sorted by first mount point");
+
+    const std::optional<tlx::VolumeInfo> c = tlx::findVolume(L"c:\\");
+    check(c && c->windowsDrive && tlx::displayDrive(*c) == L"C:", L"findVolume c:\\ is the Windows drive shown as C:");
+    if (c) check(tlx::win::partitionRoleOf(c->volume) == tlx::PartitionRole::None, L"C: has no special partition role");
+    check(!tlx::findVolume(L"Q:"), L"findVolume Q: is absent");
+}
+
+void checkServices(const Arguments& args) {
+    struct TextCase { std::uint32_t code; bool systemText; };
+    const TextCase texts[] = {{2, true}, {5, true}, {38, true}, {50, true}, {87, true}, {123, true},
+                              {123456, false}, {0xDEADBEEF, false}};
+    for (const TextCase& t : texts) {
+        const std::wstring text = tlx::errorText(t.code);
+        const std::wstring fallback = L"Error " + std::to_wstring(t.code) + L".";
+        const bool clean = !text.empty() && text.back() != L'\n' && text.back() != L'\r' && text.back() != L' ';
+        check(clean && (text != fallback) == t.systemText, L"errorText " + std::to_wstring(t.code) + L": \"" + text + L"\"");
+    }
+
+    const std::optional<std::uint64_t> a = tlx::randomBits64(), b = tlx::randomBits64();
+    check(a && b && *a != *b, L"two random draws differ");
+
+    const tlx::UtcTime now = tlx::utcNow();
+    std::tm parts{};
+    parts.tm_year = static_cast<int>(now.year) - 1900;
+    parts.tm_mon = static_cast<int>(now.month) - 1;
+    parts.tm_mday = static_cast<int>(now.day);
+    parts.tm_hour = static_cast<int>(now.hour);
+    parts.tm_min = static_cast<int>(now.minute);
+    parts.tm_sec = static_cast<int>(now.second);
+    const long long seconds = static_cast<long long>(_mkgmtime(&parts));
+    if (args.utc)
+        check(seconds > *args.utc - 600 && seconds < *args.utc + 600,
+              L"utcNow agrees with the caller's clock (" + std::to_wstring(seconds - *args.utc) + L" s apart)");
+    std::printf("elevated=%d\n", tlx::isElevated() ? 1 : 0);
+
+    check(!tlx::win::queryBitLockerProtection(L"::{not a parsing name}"), L"no BitLocker value for an unparsable name");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const Arguments args = parse(argc, argv);
+    checkOpenRefusals();
+    checkResolution();
+    checkEnumeration();
+    checkImageDrive(args);
+    checkServices(args);
+    std::printf("%d failure(s)\n", failures);
+    return failures;
+}
