@@ -57,27 +57,16 @@ DiskAfter ntfsSerial(VolumeSerial serial) {
     };
 }
 
-struct Setup {
-    bool wrongName = false;
-    std::uint32_t openError = 0;
-    DiskEncryption encryption = DiskEncryption::None;
-    bool failFirstRead = false;
-    bool lockOk = true;
-    bool dismountOk = true;
-    bool sinkAccepts = true;
-    unsigned failWrite = 0;         // write number, fails with 31
-    bool alterFirstRegion = false;  // between planning and the engine's pre-check
-};
-
 struct ChangeCase {
     const char* name;
     Image image;
     VolumeSerial newSerial;
     bool keepHighHalf;
-    Setup setup;
+    test::VolumeSetup setup;
     ExpectedResult expect;
     DiskAfter disk;  // null: the volume is unchanged
     bool saved;
+    bool alterFirstRegion = false;  // between planning and the engine's pre-check
 };
 
 const std::vector<ChangeCase>& changeCases() {
@@ -148,7 +137,7 @@ const std::vector<ChangeCase>& changeCases() {
          {.error = ApplyFailure::Plan, .planError = PlanError::SameSerial}, nullptr, false},
         {"exFAT value wider than 32 bits", Image::ExFat, 0x100000000ull, false, {},
          {.error = ApplyFailure::Plan, .planError = PlanError::SerialTooWide}, nullptr, false},
-        {"FAT32 changed between planning and applying", Image::Fat32, 0xBEEF, false, {.alterFirstRegion = true},
+        {"FAT32 changed between planning and applying", Image::Fat32, 0xBEEF, false, {},
          {.error = ApplyFailure::Apply, .applyOutcome = ApplyOutcome::NothingWritten,
           .applyFailure = ApplyStep::Changed, .fsType = FsType::FAT32, .oldSerial = kFatSerial,
           .newSerial = 0xBEEF, .regions = 2},
@@ -157,7 +146,7 @@ const std::vector<ChangeCase>& changeCases() {
              bytes[6 * 512 + 300] ^= 0x5A;
              return bytes;
          },
-         false},
+         false, true},
         {"backup refused", Image::ExFat, 0xBEEF, false, {.sinkAccepts = false},
          {.error = ApplyFailure::Apply, .applyOutcome = ApplyOutcome::NothingWritten,
           .applyFailure = ApplyStep::BackupFailed, .fsType = FsType::exFAT, .oldSerial = kFatSerial,
@@ -190,19 +179,14 @@ TEST(ChangeSerial, WholeOutcome) {
         SCOPED_TRACE(c.name);
         const auto original = makeImage(c.image);
         FakeVolumes volumes(512, original);
-        volumes.openError = c.setup.openError;
-        volumes.encryption = c.setup.encryption;
-        volumes.memory.setLockResult(c.setup.lockOk, 5);
-        volumes.memory.setDismountResult(c.setup.dismountOk, 1117);
-        if (c.setup.failFirstRead) volumes.fault.failRead(1, 1117);
-        if (c.setup.failWrite != 0) volumes.fault.failWrite(c.setup.failWrite, 31);
-        if (c.setup.alterFirstRegion)
+        test::applySetup(volumes, c.setup);
+        if (c.alterFirstRegion)
             volumes.fault.beforeRead(1 + planningReads(original, c.newSerial) + 1,
                                      [&] { volumes.memory.bytes()[6 * 512 + 300] ^= 0x5A; });
         RecordingSink sink(c.setup.sinkAccepts, &volumes.memory);
 
-        const std::wstring name = c.setup.wrongName ? std::wstring(L"\\\\?\\Volume{other}") : test::kVolumeName;
-        const ChangeResult result = changeSerial(volumes, name, c.newSerial, c.keepHighHalf, sink);
+        const ChangeResult result =
+            changeSerial(volumes, test::volumeNameFor(c.setup), c.newSerial, c.keepHighHalf, sink);
 
         test::expectResult(result, c.expect);
         const auto expected = c.disk ? c.disk(original) : original;

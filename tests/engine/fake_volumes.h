@@ -113,6 +113,35 @@ inline bool VolumeHandle::dismount() {
     return false;
 }
 
+inline constexpr std::uint64_t kNoSector = ~std::uint64_t{0};
+
+// The conditions a test puts a fake volume under.
+struct VolumeSetup {
+    bool wrongName = false;  // the operation is given another volume's name
+    std::uint32_t openError = 0;
+    DiskEncryption encryption = DiskEncryption::None;
+    bool failFirstRead = false;  // with 1117
+    bool lockOk = true;          // refused with 5
+    bool dismountOk = true;      // refused with 1117
+    bool sinkAccepts = true;
+    unsigned failWrite = 0;  // write number, fails with 31
+    std::uint64_t failReadsAt = kNoSector;  // reads starting at this sector fail with 1117
+};
+
+inline void applySetup(FakeVolumes& volumes, const VolumeSetup& setup) {
+    volumes.openError = setup.openError;
+    volumes.encryption = setup.encryption;
+    volumes.memory.setLockResult(setup.lockOk, 5);
+    volumes.memory.setDismountResult(setup.dismountOk, 1117);
+    if (setup.failFirstRead) volumes.fault.failRead(1, 1117);
+    if (setup.failWrite != 0) volumes.fault.failWrite(setup.failWrite, 31);
+    if (setup.failReadsAt != kNoSector) volumes.failReadsAt = setup.failReadsAt;
+}
+
+inline std::wstring volumeNameFor(const VolumeSetup& setup) {
+    return setup.wrongName ? std::wstring(L"\\\\?\\Volume{other}") : kVolumeName;
+}
+
 class RecordingSink : public BackupSink {
 public:
     // trace, when given, gets an "S" where the save happened among the transfers.
