@@ -64,7 +64,7 @@ std::unique_ptr<VolumeDevice> VolumeDevice::open(const std::wstring& driveSpec, 
 }
 
 std::unique_ptr<VolumeDevice> VolumeDevice::openPath(const std::string& path, DeviceAccess access,
-                                                     std::uint32_t& error) {
+                                                     std::uint32_t& error, bool tryDirect) {
     error = 0;
     // Checked before opening: opening a FIFO or a terminal has effects of its own.
     struct stat st{};
@@ -82,9 +82,9 @@ std::unique_ptr<VolumeDevice> VolumeDevice::openPath(const std::string& path, De
     }
 
     const int mode = (access == DeviceAccess::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_DSYNC;
-    bool direct = true;
-    UniqueFd fd(::open(path.c_str(), mode | O_DIRECT));
-    if (!fd.valid() && errno == EINVAL) {
+    bool direct = tryDirect;
+    UniqueFd fd(::open(path.c_str(), direct ? mode | O_DIRECT : mode));
+    if (!fd.valid() && direct && errno == EINVAL) {
         // tmpfs and some FUSE file systems refuse O_DIRECT; reads are then made cache-proof.
         direct = false;
         fd.reset(::open(path.c_str(), mode));
@@ -183,14 +183,19 @@ bool VolumeDevice::transfer(bool write, std::uint64_t first, std::uint32_t count
                 lastError_ = lastWindowsError();
                 return false;
             }
-            posix_fadvise(fd_.get(), at, static_cast<off_t>(chunk), POSIX_FADV_DONTNEED);
+            // The kernel keeps partial pages at the ends of the range, so drop whole pages around it.
+            const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+            const std::uint64_t from = (offset + done) / page * page;
+            const std::uint64_t to = (offset + done + chunk + page - 1) / page * page;
+            posix_fadvise(fd_.get(), static_cast<off_t>(from), static_cast<off_t>(to - from), POSIX_FADV_DONTNEED);
         }
         const ssize_t n = write ? pwrite(fd_.get(), buffer + done, chunk, at) : pread(fd_.get(), buffer + done, chunk, at);
         if (n < 0) {
             if (errno == EINTR) continue;
             // Files on a disk with larger sectors refuse 512-byte direct transfers; go through the cache.
             if (errno == EINVAL && direct_ && !blockDevice_ && dropDirectIo()) continue;
-            lastError_ = lastWindowsError();
+            // Writing through a device opened for reading is refused as on Windows.
+            lastError_ = (write && errno == EBADF) ? kAccessDenied : lastWindowsError();
             return false;
         }
         done += static_cast<std::uint64_t>(n);

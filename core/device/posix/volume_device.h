@@ -17,9 +17,10 @@ public:
     // regular file (or an unsupported sector size), 123 an unusable name, else the open's error.
     [[nodiscard]] static std::unique_ptr<VolumeDevice> open(const std::wstring& driveSpec, DeviceAccess access,
                                                             std::uint32_t& error);
-    // Opens a path as it is, without resolving it.
+    // Opens a path as it is, without resolving it. Without `tryDirect` the device starts in the
+    // mode used where the file system refuses O_DIRECT.
     [[nodiscard]] static std::unique_ptr<VolumeDevice> openPath(const std::string& path, DeviceAccess access,
-                                                                std::uint32_t& error);
+                                                                std::uint32_t& error, bool tryDirect = true);
 
     std::uint32_t sectorSize() const override { return sectorSize_; }
     std::uint64_t sectorCount() const override { return sectorCount_; }
