@@ -1,0 +1,405 @@
+// The backups folder over a real temporary folder: names, crash-safe saves, failures, listing.
+#include "backup/backup_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "backup_samples.h"
+#include "platform/system.h"
+#include "platform/text.h"
+
+namespace tlx {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::wstring kVolume = L"\\\\?\\Volume{5e1f2a3b-0000-4c4d-8e8f-123456789abc}\\";
+const char* kVolumeFolder = "Volume{5e1f2a3b-0000-4c4d-8e8f-123456789abc}";
+
+ChangePlan fat32Plan() {
+    return test::planFor({"FAT32", FsType::FAT32, 512, 512, true});
+}
+
+std::string stampOf(const UtcTime& t) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04u%02u%02u-%02u%02u%02uZ", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return buffer;
+}
+
+bool sameSecond(const UtcTime& a, const UtcTime& b) {
+    return stampOf(a) == stampOf(b);
+}
+
+bool anyTemporaryFile(const fs::path& root) {
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, error); it != fs::recursive_directory_iterator(); ++it)
+        if (it->path().extension() == ".tmp")
+            return true;
+    return false;
+}
+
+TEST(BackupStore, FolderNames) {
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"\\\\?\\Volume{abc}\\", L"Volume{abc}"},
+        {L"\\\\?\\Volume{abc}", L"Volume{abc}"},
+        {L"Volume{", L"Volume{"},
+        {L"prefix Volume{x}\\", L"Volume{x}"},
+        {L"Volume", L"Volume"},
+        {L"\\\\?\\volume{abc}\\", L"\\\\?\\volume{abc}"},  // the match is case-sensitive
+        {L"E:", L"E:"},
+        {L"", L""},
+        {L"/dev/sdb1", L"dev_sdb1"},
+        {L"/dev/mapper/crypt-home", L"dev_mapper_crypt-home"},
+        {L"/srv/images/usb.img", L"srv_images_usb.img"},
+        {L"/dev/loop0/", L"dev_loop0"},
+    };
+    for (const auto& [volume, expected] : cases) {
+        EXPECT_EQ(backupFolderName(volume), expected) << "for " << fs::path(volume).string();
+    }
+}
+
+TEST(BackupStore, JoiningPaths) {
+    struct Case {
+        std::wstring left;
+        std::wstring right;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {L"", L"Volume{x}", L"Volume{x}"},
+        {L"D:\\bk", L"Volume{x}", L"D:\\bk\\Volume{x}"},
+        {L"D:\\bk\\", L"Volume{x}", L"D:\\bk\\Volume{x}"},
+        {L"D:/bk/", L"Volume{x}", L"D:/bk/Volume{x}"},
+        {L"D:", L"Volume{x}", L"D:Volume{x}"},
+        {L"d:", L"Volume{x}", L"d:Volume{x}"},
+        {L"/var/lib/plinthos/backups", L"dev_sdb1", L"/var/lib/plinthos/backups/dev_sdb1"},
+        {L"/var/lib/", L"dev_sdb1", L"/var/lib/dev_sdb1"},
+        {L"backups", L"dev_sdb1", L"backups/dev_sdb1"},  // a relative folder on this platform
+        {L"C:\\Program Data/x", L"y", L"C:\\Program Data/x/y"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(fs::path(c.left).string());
+        EXPECT_EQ(joinPath(c.left, c.right), c.expected);
+    }
+}
+
+TEST(BackupStore, FileNames) {
+    struct Case {
+        const char* name;
+        VolumeSerial oldSerial;
+        VolumeSerial newSerial;
+        std::uint32_t width;
+        unsigned attempt;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {"32-bit", 0x1A2B3C4D, 0x0000BEEF, 4, 0, L"20240305-140709Z_1A2B3C4D_0000BEEF.tlxbak"},
+        {"first suffix", 0x1A2B3C4D, 0x0000BEEF, 4, 1, L"20240305-140709Z_1A2B3C4D_0000BEEF-1.tlxbak"},
+        {"last suffix", 0x1A2B3C4D, 0x0000BEEF, 4, 99, L"20240305-140709Z_1A2B3C4D_0000BEEF-99.tlxbak"},
+        {"64-bit", 0x0772BC612FE6D5CDull, 0xBEEF, 8, 0,
+         L"20240305-140709Z_0772BC612FE6D5CD_000000000000BEEF.tlxbak"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ChangePlan plan;
+        plan.oldSerial = c.oldSerial;
+        plan.newSerial = c.newSerial;
+        plan.serialWidth = c.width;
+        EXPECT_EQ(backupFileName("20240305-140709Z", plan, c.attempt), c.expected);
+    }
+}
+
+TEST(BackupStore, SaveWritesAVerifiedFileUnderTheVolumeFolder) {
+    test::TemporaryFolder root;
+    const ChangePlan plan = fat32Plan();
+    FileBackupSink sink(root.wide() + L"/backups", kVolume, L"E:\\", "3.0.2");
+    const UtcTime before = utcNow();
+    ASSERT_TRUE(sink.save(plan)) << "error " << sink.lastError();
+    const UtcTime after = utcNow();
+    EXPECT_EQ(sink.lastError(), 0u);
+
+    const fs::path saved(sink.lastPath());
+    EXPECT_EQ(saved.parent_path(), root.path() / "backups" / kVolumeFolder);
+    const std::string name = saved.filename().string();
+    ASSERT_EQ(name.size(), std::string("20240305-140709Z_1A2B3C4D_0000BEEF.tlxbak").size()) << name;
+    EXPECT_EQ(name.substr(16), "_1A2B3C4D_0000BEEF.tlxbak");
+    const std::string stamp = name.substr(0, 16);
+    EXPECT_TRUE(stamp == stampOf(before) || stamp == stampOf(after)) << stamp;
+    EXPECT_EQ(test::entryNames(saved.parent_path()), std::vector<std::string>{name});
+
+    const BackupReadResult read = readBackupFile(sink.lastPath());
+    ASSERT_EQ(read.parseError, BackupParseError::None);
+    const BootSectorBackup& b = read.backup;
+    EXPECT_EQ(b.volume, kVolume);
+    EXPECT_EQ(b.mount, L"E:\\");
+    EXPECT_EQ(b.app, "3.0.2");
+    EXPECT_EQ(b.fsType, FsType::FAT32);
+    EXPECT_EQ(b.oldSerial, plan.oldSerial);
+    EXPECT_EQ(b.newSerial, plan.newSerial);
+    // created and the name's stamp are the same instant.
+    const std::string created = stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + "T" +
+                                stamp.substr(9, 2) + ":" + stamp.substr(11, 2) + ":" + stamp.substr(13, 2) + "Z";
+    EXPECT_EQ(b.created, created);
+    ASSERT_EQ(b.regions.size(), 2u);
+    EXPECT_EQ(b.regions[0].bytes, plan.regions[0].before);
+    EXPECT_EQ(b.regions[1].bytes, plan.regions[1].before);
+}
+
+TEST(BackupStore, SameSecondSavesGetSuffixesAndNeverOverwrite) {
+    const ChangePlan plan = fat32Plan();
+    // The clock is real: retry until both saves fall in the same second (nearly always the first time).
+    for (int tries = 0; tries < 10; ++tries) {
+        test::TemporaryFolder root;
+        FileBackupSink sink(root.wide(), kVolume, L"", "3.0.2");
+        ASSERT_TRUE(sink.save(plan));
+        const std::wstring first = sink.lastPath();
+        const auto firstBytes = test::readBytes(first);
+        ASSERT_TRUE(sink.save(plan));
+        const std::wstring second = sink.lastPath();
+        const std::string a = fs::path(first).filename().string();
+        const std::string b = fs::path(second).filename().string();
+        if (a.substr(0, 16) != b.substr(0, 16))
+            continue;
+        EXPECT_EQ(b, a.substr(0, a.size() - 7) + "-1.tlxbak");
+        EXPECT_EQ(test::readBytes(first), firstBytes) << "the first backup is untouched";
+        const auto listed = listVolumeBackups(root.wide(), kVolume);
+        ASSERT_EQ(listed.size(), 2u);
+        EXPECT_EQ(listed[0].path, first) << "the unsuffixed name sorts first";
+        EXPECT_EQ(listed[1].path, second);
+        return;
+    }
+    GTEST_SKIP() << "SKIP: the clock never stayed within one second for two saves";
+}
+
+TEST(BackupStore, AllHundredNamesTakenFailsWithFileExists) {
+    const ChangePlan plan = fat32Plan();
+    for (int tries = 0; tries < 10; ++tries) {
+        test::TemporaryFolder root;
+        const fs::path folder = root.path() / kVolumeFolder;
+        fs::create_directories(folder);
+        const UtcTime now = utcNow();
+        for (unsigned n = 0; n < 100; ++n)
+            test::writeBytes(folder / backupFileName(stampOf(now), plan, n), {'x'});
+        FileBackupSink sink(root.wide(), kVolume, L"", "3.0.2");
+        const bool saved = sink.save(plan);
+        if (!sameSecond(now, utcNow())) {
+            continue;
+        }
+        EXPECT_FALSE(saved);
+        EXPECT_EQ(sink.lastError(), 80u);
+        EXPECT_TRUE(sink.lastPath().empty());
+        EXPECT_FALSE(anyTemporaryFile(root.path()));
+        EXPECT_EQ(test::entryNames(folder).size(), 100u);
+        for (const auto& name : test::entryNames(folder))
+            EXPECT_EQ(test::readBytes(folder / name), std::vector<std::uint8_t>{'x'}) << name;
+        return;
+    }
+    GTEST_SKIP() << "SKIP: the clock never stayed within one second for the save";
+}
+
+TEST(BackupStore, FailuresLeaveNoTemporaryFile) {
+    test::TemporaryFolder root;
+    test::writeBytes(root.path() / "plain-file", {'x'});
+    const ChangePlan plan = fat32Plan();
+    struct Case {
+        const char* name;
+        std::wstring directory;
+        std::wstring volume;
+        std::uint32_t error;
+    };
+    const Case cases[] = {
+        {"empty per-volume folder path", L"", L"", 3},
+        {"backups folder under a regular file", (root.path() / "plain-file" / "backups").wstring(), kVolume, 3},
+        {"per-volume folder is a regular file", root.wide(), L"/plain-file", 183},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileBackupSink sink(c.directory, c.volume, L"", "3.0.2");
+        EXPECT_FALSE(sink.save(plan));
+        EXPECT_EQ(sink.lastError(), c.error);
+        EXPECT_TRUE(sink.lastPath().empty());
+        EXPECT_FALSE(anyTemporaryFile(root.path()));
+    }
+    EXPECT_EQ(test::entryNames(root.path()), std::vector<std::string>{"plain-file"});
+}
+
+TEST(BackupStore, FailedDigestWritesNothing) {
+    test::TemporaryFolder root;
+    test::FailingSha256 broken(0);
+    FileBackupSink sink(root.wide() + L"/backups", kVolume, L"", "3.0.2");
+    EXPECT_FALSE(sink.save(fat32Plan()));
+    EXPECT_EQ(sink.lastError(), 31u);
+    EXPECT_TRUE(sink.lastPath().empty());
+    EXPECT_FALSE(fs::exists(root.path() / "backups")) << "not even the folder is created";
+}
+
+TEST(BackupStore, ReadBackThatFailsToVerifyFailsTheSaveAndKeepsTheFile) {
+    test::TemporaryFolder root;
+    // The two digests of the writer succeed; the read-back's hashing fails.
+    test::FailingSha256 readBackFails(2);
+    FileBackupSink sink(root.wide(), kVolume, L"", "3.0.2");
+    EXPECT_FALSE(sink.save(fat32Plan()));
+    EXPECT_EQ(sink.lastError(), 23u);
+    EXPECT_TRUE(sink.lastPath().empty());
+    const auto names = test::entryNames(root.path() / kVolumeFolder);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].substr(names[0].size() - 7), ".tlxbak");
+}
+
+TEST(BackupStore, LastPathAndErrorDescribeOnlyTheLatestSave) {
+    test::TemporaryFolder root;
+    test::writeBytes(root.path() / "plain-file", {'x'});
+    FileBackupSink good(root.wide(), kVolume, L"", "3.0.2");
+    ASSERT_TRUE(good.save(fat32Plan()));
+    EXPECT_FALSE(good.lastPath().empty());
+    {
+        test::FailingSha256 broken(0);
+        EXPECT_FALSE(good.save(fat32Plan()));
+    }
+    EXPECT_TRUE(good.lastPath().empty());
+    EXPECT_EQ(good.lastError(), 31u);
+    ASSERT_TRUE(good.save(fat32Plan()));
+    EXPECT_EQ(good.lastError(), 0u);
+}
+
+// A small tmpfs shows the system's own refusals; it needs the right to mount.
+class MountedTmpfs {
+public:
+    explicit MountedTmpfs(const fs::path& at, const char* options) : at_(at) {
+        fs::create_directories(at_);
+        mounted_ = ::mount("tmpfs", at_.c_str(), "tmpfs", 0, options) == 0;
+    }
+    ~MountedTmpfs() {
+        if (mounted_)
+            ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    MountedTmpfs(const MountedTmpfs&) = delete;
+    MountedTmpfs& operator=(const MountedTmpfs&) = delete;
+    bool mounted() const { return mounted_; }
+    bool makeReadOnly() {
+        return ::mount("tmpfs", at_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+};
+
+TEST(BackupStore, ReadOnlyFolderFailsWithTheSystemsCode) {
+    test::TemporaryFolder root;
+    MountedTmpfs tmpfs(root.path() / "mnt", "size=1m");
+    if (!tmpfs.mounted())
+        GTEST_SKIP() << "SKIP: cannot mount a tmpfs here";
+    fs::create_directories(root.path() / "mnt" / kVolumeFolder);
+    ASSERT_TRUE(tmpfs.makeReadOnly());
+    FileBackupSink sink((root.path() / "mnt").wstring(), kVolume, L"", "3.0.2");
+    EXPECT_FALSE(sink.save(fat32Plan()));
+    EXPECT_EQ(sink.lastError(), 19u);  // write protected
+    EXPECT_TRUE(test::entryNames(root.path() / "mnt" / kVolumeFolder).empty());
+}
+
+TEST(BackupStore, FullDiskFailsAndRemovesTheTemporaryFile) {
+    test::TemporaryFolder root;
+    MountedTmpfs tmpfs(root.path() / "mnt", "size=64k");
+    if (!tmpfs.mounted())
+        GTEST_SKIP() << "SKIP: cannot mount a tmpfs here";
+    // Two 4096-byte exFAT regions make a 96 KiB file: more than the disk holds.
+    const ChangePlan plan = test::planFor({"exFAT", FsType::exFAT, 4096, 512, true});
+    FileBackupSink sink((root.path() / "mnt").wstring(), kVolume, L"", "3.0.2");
+    EXPECT_FALSE(sink.save(plan));
+    EXPECT_EQ(sink.lastError(), 112u);  // disk full
+    EXPECT_TRUE(test::entryNames(root.path() / "mnt" / kVolumeFolder).empty());
+}
+
+TEST(BackupStore, ListingKeepsOnlyReadableBackupsNewestFirst) {
+    test::TemporaryFolder root;
+    const fs::path folder = root.path() / kVolumeFolder;
+    fs::create_directories(folder / "sub.tlxbak");
+    const auto valid = serializeBackup(backupFromPlan(fat32Plan(), kVolume, L"E:\\", "3.0.2", "x")).value();
+    auto damaged = valid;
+    damaged.pop_back();
+    const std::pair<const char*, const std::vector<std::uint8_t>*> files[] = {
+        {"20240305-140709Z_1A2B3C4D_0000BEEF.tlxbak", &valid},
+        {"20240305-140709Z_1A2B3C4D_0000BEEF-1.tlxbak", &valid},
+        {"20250101-000000Z_0000BEEF_1A2B3C4D.tlxbak", &valid},
+        {"20231231-235959Z_1A2B3C4D_0000BEEF.tlxbak", &valid},
+        {"a\xee\x80\x80.tlxbak", &valid},          // U+E000
+        {"a\xf0\x9f\x98\x80.tlxbak", &valid},      // U+1F600, a surrogate pair in UTF-16
+        {"20260101-000000Z_00000001_00000002.tlxbak", &damaged},
+        {"x.TLXBAK", &valid},
+        {"x.tlxbak.tmp", &valid},
+        {"x.tlxbakx", &valid},
+        {"notes.txt", &valid},
+    };
+    for (const auto& [name, bytes] : files)
+        test::writeBytes(folder / name, *bytes);
+
+    const auto listed = listVolumeBackups(root.wide(), kVolume);
+    std::vector<std::string> names;
+    for (const BackupListEntry& entry : listed) {
+        const fs::path path(toUtf8(entry.path));  // the names are not all representable in this locale
+        EXPECT_EQ(path.parent_path(), folder);
+        EXPECT_EQ(entry.backup.regions.size(), 2u);
+        names.push_back(path.filename().string());
+    }
+    // Descending by UTF-16 code units: U+E000 is above the lead surrogate 0xD83D of U+1F600.
+    const std::vector<std::string> expected = {
+        "a\xee\x80\x80.tlxbak",
+        "a\xf0\x9f\x98\x80.tlxbak",
+        "20250101-000000Z_0000BEEF_1A2B3C4D.tlxbak",
+        "20240305-140709Z_1A2B3C4D_0000BEEF.tlxbak",
+        "20240305-140709Z_1A2B3C4D_0000BEEF-1.tlxbak",
+        "20231231-235959Z_1A2B3C4D_0000BEEF.tlxbak",
+    };
+    EXPECT_EQ(names, expected);
+    EXPECT_TRUE(fs::exists(folder / "20260101-000000Z_00000001_00000002.tlxbak")) << "damaged file stays on disk";
+}
+
+TEST(BackupStore, VolumesWithoutBackupsListNothing) {
+    test::TemporaryFolder root;
+    EXPECT_TRUE(listVolumeBackups(root.wide(), kVolume).empty()) << "no folder";
+    fs::create_directories(root.path() / kVolumeFolder);
+    EXPECT_TRUE(listVolumeBackups(root.wide(), kVolume).empty()) << "empty folder";
+    EXPECT_TRUE(listVolumeBackups((root.path() / "absent").wstring(), kVolume).empty()) << "no backups folder";
+    // Another volume's backups are not this volume's.
+    FileBackupSink other(root.wide(), L"\\\\?\\Volume{other}\\", L"", "3.0.2");
+    ASSERT_TRUE(other.save(fat32Plan()));
+    EXPECT_TRUE(listVolumeBackups(root.wide(), kVolume).empty());
+    EXPECT_EQ(listVolumeBackups(root.wide(), L"\\\\?\\Volume{other}\\").size(), 1u);
+}
+
+TEST(BackupStore, DriveSpecificationThatDoesNotResolveIsUsedAsTheVolume) {
+    test::TemporaryFolder root;
+    const std::wstring spec = L"\\\\?\\Volume{not-on-this-machine}\\";
+    FileBackupSink sink(root.wide(), spec, "3.0.2");
+    EXPECT_EQ(sink.volume(), spec);
+    ASSERT_TRUE(sink.save(fat32Plan()));
+    EXPECT_EQ(fs::path(sink.lastPath()).parent_path(), root.path() / "Volume{not-on-this-machine}");
+    const BackupReadResult read = readBackupFile(sink.lastPath());
+    EXPECT_EQ(read.backup.volume, spec);
+    EXPECT_TRUE(read.backup.mount.empty());
+}
+
+TEST(BackupStore, ImageFileResolvesToItsCanonicalPath) {
+    test::TemporaryFolder root;
+    const fs::path image = root.path() / "disk.img";
+    test::writeBytes(image, std::vector<std::uint8_t>(64 * 1024, 0));
+    // A relative path with a detour names the same volume as the canonical path.
+    const fs::path detour = root.path() / "." / "disk.img";
+    FileBackupSink sink((root.path() / "bk").wstring(), detour.wstring(), "3.0.2");
+    const std::wstring canonical = fs::canonical(image).wstring();
+    if (sink.volume() != canonical)
+        GTEST_SKIP() << "SKIP: this platform's volume resolution does not describe image files";
+    ASSERT_TRUE(sink.save(fat32Plan()));
+    EXPECT_EQ(fs::path(sink.lastPath()).parent_path().filename().wstring(), backupFolderName(canonical));
+    EXPECT_EQ(listVolumeBackups((root.path() / "bk").wstring(), canonical).size(), 1u);
+}
+
+}  // namespace
+}  // namespace tlx
