@@ -15,11 +15,18 @@ std::uint64_t MemoryDevice::sectorCount() const {
     return hasReportedCount_ ? reportedCount_ : bytes_.size() / sectorSize_;
 }
 
+// Checked before multiplying: a far-off sector number must not wrap around to a valid offset.
+bool MemoryDevice::inside(std::uint64_t first, std::uint32_t count) const {
+    if (sectorSize_ == 0 || first > bytes_.size() / sectorSize_) return false;
+    const std::uint64_t offset = first * sectorSize_;
+    return std::uint64_t{count} * sectorSize_ <= bytes_.size() - offset;
+}
+
 bool MemoryDevice::readSectors(std::uint64_t first, std::uint32_t count, void* destination) {
     ++reads_;
     const std::uint64_t offset = first * sectorSize_;
     const std::uint64_t length = std::uint64_t{count} * sectorSize_;
-    if (offset > bytes_.size() || length > bytes_.size() - offset) {
+    if (!inside(first, count)) {
         lastError_ = kErrorHandleEof;
         return false;
     }
@@ -31,7 +38,7 @@ bool MemoryDevice::writeSectors(std::uint64_t first, std::uint32_t count, const 
     ++writes_;
     const std::uint64_t offset = first * sectorSize_;
     const std::uint64_t length = std::uint64_t{count} * sectorSize_;
-    if (offset > bytes_.size() || length > bytes_.size() - offset) {
+    if (!inside(first, count)) {
         lastError_ = kErrorHandleEof;
         return false;
     }

@@ -31,6 +31,8 @@ public:
     bool dismounted() const { return dismounted_; }
 
 private:
+    bool inside(std::uint64_t first, std::uint32_t count) const;
+
     std::uint32_t sectorSize_;
     std::vector<std::uint8_t> bytes_;
     std::uint32_t lastError_ = 0;
