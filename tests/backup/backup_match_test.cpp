@@ -9,6 +9,7 @@
 
 #include "backup/backup_file.h"
 #include "backup_samples.h"
+#include "bootsector/mkfs_images.h"
 #include "device/memory_device.h"
 
 namespace tlx {
@@ -302,6 +303,66 @@ TEST(BackupMatch, AlteredPositionInAFileIsReadButRefusedForRecovery) {
     ASSERT_EQ(read.parseError, BackupParseError::None) << "digests cover bytes, not positions";
     EXPECT_FALSE(regionsWhereTheyBelong(read.backup));
     EXPECT_TRUE(regionsWhereTheyBelong(parseBackup(bytes).backup));
+}
+
+// Volumes made by the real mkfs tools: a second format with the same geometry differs only in its serial.
+TEST(BackupMatch, RealImagesFromTheMkfsTools) {
+    struct Case {
+        const char* name;
+        const char* tool;
+        std::uint64_t size;
+        std::string savedCommand;   // formats the volume the backup is taken from
+        std::string currentCommand; // formats the volume it is matched against
+        BackupMatch expected;
+    };
+    const Case cases[] = {
+        {"FAT12 serial changed", "mkfs.fat", 4 << 20, "mkfs.fat -F 12 -i 1234ABCD", "mkfs.fat -F 12 -i 0BADF00D",
+         BackupMatch::Same},
+        {"FAT16 serial changed", "mkfs.fat", 32 << 20, "mkfs.fat -F 16 -i 1234ABCD", "mkfs.fat -F 16 -i 0BADF00D",
+         BackupMatch::Same},
+        {"FAT32 serial changed", "mkfs.fat", 64 << 20, "mkfs.fat -F 32 -i 1234ABCD", "mkfs.fat -F 32 -i 0BADF00D",
+         BackupMatch::Same},
+        {"FAT32 reformatted with other clusters", "mkfs.fat", 64 << 20, "mkfs.fat -F 32 -s 1 -i 1234ABCD",
+         "mkfs.fat -F 32 -s 8 -i 0BADF00D", BackupMatch::Different},
+        {"FAT32 reformatted as FAT16", "mkfs.fat", 64 << 20, "mkfs.fat -F 32 -i 1234ABCD", "mkfs.fat -F 16 -i 0BADF00D",
+         BackupMatch::Different},
+        {"exFAT formatted again", "mkfs.exfat", 16 << 20, "mkfs.exfat", "mkfs.exfat", BackupMatch::Same},
+        {"exFAT other cluster size", "mkfs.exfat", 16 << 20, "mkfs.exfat -c 4096", "mkfs.exfat -c 32768",
+         BackupMatch::Different},
+        {"NTFS serial changed", "mkntfs", 16 << 20, "mkntfs -F -Q", "mkntfs -F -Q", BackupMatch::Same},
+        {"NTFS other cluster size", "mkntfs", 16 << 20, "mkntfs -F -Q -c 4096", "mkntfs -F -Q -c 8192",
+         BackupMatch::Different},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!test::toolAvailable(c.tool)) {
+            std::printf("SKIP: %s is not installed\n", c.tool);
+            continue;
+        }
+        test::ScratchImage saved(c.size), current(c.size);
+        ASSERT_EQ(test::runTool(c.savedCommand + " '" + saved.path() + "'").exitCode, 0);
+        ASSERT_EQ(test::runTool(c.currentCommand + " '" + current.path() + "'").exitCode, 0);
+        if (std::string(c.tool) == "mkntfs") {  // both formats ran in one second: give the current one its own serial
+            ASSERT_EQ(test::runTool("ntfslabel --new-serial=1122334455667788 '" + current.path() + "'").exitCode, 0);
+        }
+
+        const Bytes savedStart = saved.read(64 * 1024).value();
+        const BootSectorInfo info = detectBootSector(savedStart);
+        ASSERT_EQ(info.status, DetectStatus::Ok);
+        const std::uint32_t count = info.fsType == FsType::exFAT ? 12 * info.bytesPerSector / 512 : info.bytesPerSector / 512;
+        BootSectorBackup backup = backupOf(info.fsType, info.bytesPerSector, 512,
+                                           {region(info.fsType == FsType::exFAT ? BootRegion::ExFatMainRegion : BootRegion::BootSector,
+                                                   0, 512, Bytes(savedStart.begin(), savedStart.begin() + count * 512))});
+        // Through the file format, as raw recovery and restore see it.
+        const BackupReadResult read = parseBackup(serializeBackup(backup).value());
+        ASSERT_EQ(read.parseError, BackupParseError::None);
+
+        const Bytes currentStart = current.read(64 * 1024).value();
+        ASSERT_NE(detectBootSector(currentStart).serial, info.serial) << "the fixture must change the serial";
+        MemoryDevice device(512, currentStart);
+        const BackupMatch match = matchBackup(read.backup, device);
+        EXPECT_EQ(match, c.expected) << matchName(match);
+    }
 }
 
 }  // namespace
