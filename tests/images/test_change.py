@@ -302,12 +302,15 @@ class RefusalTest(ChangeTestCase):
                                              "This tool works with FAT, FAT32, exFAT and NTFS volumes.\n")
 
     def test_bitlocker_signature(self):
-        image = im.fresh_image(im.kind("FAT16"), self.dir)
-        im.patch_bytes(image, 3, b"-FVE-FS-")
-        drive = os.path.realpath(image)
-        self.check_refused(image, ["set", image, "1234-5678", "--yes", "--backup-dir", self.backups], 5, "stderr",
-                           f"{drive} is locked by BitLocker, so its serial can't be read or changed. Unlock the drive "
-                           "first (open it in Explorer and enter its password or recovery key), then try again.\n")
+        for name, offset, mark in im.BITLOCKER_MARKS:
+            with self.subTest(name):
+                image = im.fresh_image(im.kind("FAT16"), self.dir)
+                im.patch_bytes(image, offset, mark)
+                drive = os.path.realpath(image)
+                self.check_refused(image, ["set", image, "1234-5678", "--yes", "--backup-dir", self.backups], 5,
+                                   "stderr", f"{drive} is locked by BitLocker, so its serial can't be read or "
+                                             "changed. Unlock the drive first (open it in Explorer and enter its "
+                                             "password or recovery key), then try again.\n")
 
     def test_damaged_exfat_main_region(self):
         for sector in (1, 5, 10, 11):

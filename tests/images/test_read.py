@@ -68,18 +68,20 @@ class ReadTest(unittest.TestCase):
                     self.check_get(device, im.blkid_uuid(device), kind.width)
 
     def test_bitlocker_signature_is_never_reported_as_fat(self):
-        image = im.fresh_image(im.kind("FAT16"), self.dir)
-        im.patch_bytes(image, 3, b"-FVE-FS-")  # the rest of the FAT BPB stays intact
-        proc = im.qorin("get", image, "--json")
-        im.assert_no_sanitizer_report(self, proc)
-        self.assertEqual(proc.returncode, 0, proc.stderr)
-        info = im.json_line(self, proc)
-        self.assertNotIn("FAT", info["fileSystem"].upper())
-        self.assertFalse(info["supported"])
-        if im.is_root():
-            self.assertEqual(info["encryption"], "BitLocker")
-            text = im.qorin("get", image)
-            self.assertIn("Encryption:   BitLocker", text.stdout.split("\n"))
+        for name, offset, mark in im.BITLOCKER_MARKS:
+            with self.subTest(name):
+                image = im.fresh_image(im.kind("FAT16"), self.dir)
+                im.patch_bytes(image, offset, mark)  # the rest of the FAT BPB stays intact
+                proc = im.qorin("get", image, "--json")
+                im.assert_no_sanitizer_report(self, proc)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                info = im.json_line(self, proc)
+                self.assertNotIn("FAT", info["fileSystem"].upper())
+                self.assertFalse(info["supported"])
+                if im.is_root():
+                    self.assertEqual(info["encryption"], "BitLocker")
+                    text = im.qorin("get", image)
+                    self.assertIn("Encryption:   BitLocker", text.stdout.split("\n"))
 
     def test_get_on_a_path_that_does_not_exist(self):
         missing = os.path.join(self.dir, "missing.img")
