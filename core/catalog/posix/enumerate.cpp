@@ -88,16 +88,24 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
     info.volume = fromUtf8(c.path);
     info.type = driveTypeOf(base, c.name, c.partition);
     info.sizeBytes = numberIn(base + "/size") * 512;
-    bool firstMount = true;
+    std::string mountedType;
     for (const posix::MountEntry& m : mounts) {
         if (!((m.major == major(c.rdev) && m.minor == minor(c.rdev)) || m.source == c.path)) continue;
+        if (info.mountPoints.empty()) {
+            info.readOnly = m.readOnly;
+            mountedType = m.fsType;
+        }
         info.mountPoints.push_back(fromUtf8(m.mountPoint));
         if (m.mountPoint == "/") info.windowsDrive = true;
-        if (firstMount) info.readOnly = m.readOnly;
-        firstMount = false;
     }
     const posix::ProbeValues values = posix::probeVolume(c.path);
     posix::applyProbeValues(info, values);
+    if (!info.mediaPresent && !mountedType.empty()) {
+        // Unreadable to us (no permission on the device) but mounted: the kernel names its file system.
+        info.mediaPresent = true;
+        info.fileSystem = mountedType == "vfat" ? L"FAT" : fromUtf8(mountedType);
+        info.supported = isSupportedFileSystemName(info.fileSystem);
+    }
     if (info.mountPoints.empty() && (info.type == DriveType::Removable || info.type == DriveType::Fixed))
         info.partitionRole = posix::partitionRoleFor(values.partEntryType);
     return info;
@@ -113,7 +121,7 @@ std::vector<VolumeInfo> enumerateVolumes() {
         if (!c) continue;
         VolumeInfo info = describe(*c, mounts);
         // A fixed whole disk without a file system is free space, not a volume; empty drives still show.
-        if (!info.mediaPresent && !c->partition && info.type == DriveType::Fixed) continue;
+        if (!info.mediaPresent && info.mountPoints.empty() && !c->partition && info.type == DriveType::Fixed) continue;
         volumes.push_back(std::move(info));
     }
     sortVolumes(volumes);

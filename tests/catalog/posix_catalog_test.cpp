@@ -1,0 +1,240 @@
+// The Linux catalogue: mount table, blkid values, and records of real images and loop devices.
+#include "catalog/posix/probe_fields.h"
+#include "catalog/resolve.h"
+#include "device/posix/mount_table.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "device/posix_fixtures.h"
+#include "platform/text.h"
+
+namespace tlx {
+namespace {
+
+using testing::TempDir;
+
+TEST(MountInfo, ParsesEntriesWithEscapesAndFlags) {
+    const std::string text =
+        "28 1 254:0 / / rw,relatime - ext4 /dev/vda rw,discard\n"
+        "40 28 7:3 / /mnt/my\\040disk rw,nosuid shared:5 master:1 - vfat /dev/loop3 ro,fmask=0022\n"
+        "41 28 0:52 / /media/usb ro,relatime - fuseblk /dev/sdb1 rw,user_id=0\n"
+        "42 28 0:53 /sub /srv\\011tab\\134x rw - fuse.fusefat fusefat rw\n"
+        "garbage line\n"
+        "43 28 8:1 / /short rw -\n";
+    const auto entries = posix::parseMountInfo(text);
+    ASSERT_EQ(entries.size(), 4u);
+    struct Expected { unsigned major, minor; std::string mountPoint, fsType, source; bool readOnly; };
+    const std::vector<Expected> expected = {
+        {254, 0, "/", "ext4", "/dev/vda", false},
+        {7, 3, "/mnt/my disk", "vfat", "/dev/loop3", true},  // read-only file system under a rw mount
+        {0, 52, "/media/usb", "fuseblk", "/dev/sdb1", true},  // read-only mount of a rw file system
+        {0, 53, "/srv\ttab\\x", "fuse.fusefat", "fusefat", false},
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(entries[i].major, expected[i].major);
+        EXPECT_EQ(entries[i].minor, expected[i].minor);
+        EXPECT_EQ(entries[i].mountPoint, expected[i].mountPoint);
+        EXPECT_EQ(entries[i].fsType, expected[i].fsType);
+        EXPECT_EQ(entries[i].source, expected[i].source);
+        EXPECT_EQ(entries[i].readOnly, expected[i].readOnly);
+    }
+}
+
+TEST(ProbeValues, FillTheFileSystemFieldsOfARecord) {
+    struct Case {
+        posix::ProbeValues values;
+        std::wstring fileSystem;
+        std::uint32_t serial;
+        std::optional<std::uint64_t> fullSerial;
+        bool supported;
+    };
+    const std::vector<Case> cases = {
+        {{"vfat", "FAT12", "A", "1234-ABCD", ""}, L"FAT", 0x1234ABCD, std::nullopt, true},
+        {{"vfat", "FAT16", "", "00ff-0001", ""}, L"FAT", 0x00FF0001, std::nullopt, true},
+        {{"vfat", "FAT32", "", "DEAD-BEEF", ""}, L"FAT32", 0xDEADBEEF, std::nullopt, true},
+        {{"vfat", "", "", "DEAD-BEEF", ""}, L"FAT", 0xDEADBEEF, std::nullopt, true},
+        {{"exfat", "1.0", "", "CAFE-F00D", ""}, L"exFAT", 0xCAFEF00D, std::nullopt, true},
+        {{"ntfs", "", "", "0123456789ABCDEF", ""}, L"NTFS", 0x89ABCDEF, 0x0123456789ABCDEFull, true},
+        {{"ntfs", "", "", "0123456789abcdef", ""}, L"NTFS", 0x89ABCDEF, 0x0123456789ABCDEFull, true},
+        {{"ntfs", "", "", "0123456789ABCDE", ""}, L"NTFS", 0, std::nullopt, true},
+        {{"vfat", "FAT32", "", "12345-678", ""}, L"FAT32", 0, std::nullopt, true},
+        {{"vfat", "FAT32", "", "12G4-5678", ""}, L"FAT32", 0, std::nullopt, true},
+        {{"ext4", "1.0", "", "3c1c8a52-4c7e-4f0e-a1b6-2d9f4f1c2e33", ""}, L"ext4", 0, std::nullopt, false},
+        {{"BitLocker", "", "", "", ""}, L"BitLocker", 0, std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.values.type + " " + c.values.uuid);
+        VolumeInfo info;
+        posix::applyProbeValues(info, c.values);
+        EXPECT_TRUE(info.mediaPresent);
+        EXPECT_EQ(info.fileSystem, c.fileSystem);
+        EXPECT_EQ(info.serial, c.serial);
+        EXPECT_EQ(info.fullSerial, c.fullSerial);
+        EXPECT_EQ(info.supported, c.supported);
+        EXPECT_EQ(info.label, fromUtf8(c.values.label));
+    }
+    VolumeInfo nothing;
+    posix::applyProbeValues(nothing, {"", "", "", "", ""});
+    EXPECT_FALSE(nothing.mediaPresent);
+    EXPECT_TRUE(nothing.fileSystem.empty());
+    EXPECT_FALSE(nothing.supported);
+}
+
+TEST(ProbeValues, PartitionTypesGiveTheirRoles) {
+    struct Case { std::string type; PartitionRole role; };
+    const std::vector<Case> cases = {
+        {"c12a7328-f81f-11d2-ba4b-00a0c93ec93b", PartitionRole::EfiSystem},
+        {"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", PartitionRole::EfiSystem},
+        {"0xef", PartitionRole::EfiSystem},
+        {"de94bba4-06d1-4d40-a16a-bfd50179d6ac", PartitionRole::Recovery},
+        {"0x27", PartitionRole::Recovery},
+        {"ebd0a0a2-b9e5-4433-87c0-68b6b72699c7", PartitionRole::None},
+        {"0x7", PartitionRole::None},
+        {"0xefe", PartitionRole::None},
+        {"", PartitionRole::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        EXPECT_EQ(posix::partitionRoleFor(c.type), c.role);
+    }
+}
+
+struct Image {
+    const char* name;
+    const char* make;  // shell commands over $I
+    std::wstring fileSystem;
+    std::wstring label;
+    std::uint32_t serial;
+    std::optional<std::uint64_t> fullSerial;
+    bool supported;
+};
+
+bool makeImage(const std::string& path, const char* commands) {
+    return testing::run("I='" + path + "'; " + commands);
+}
+
+const std::vector<Image>& images() {
+    static const std::vector<Image> list = {
+        {"fat12", "truncate -s 8M \"$I\" && mkfs.fat -F 12 -i 0A1B2C3D -n PLFAT12 \"$I\"", L"FAT", L"PLFAT12", 0x0A1B2C3D, std::nullopt, true},
+        {"fat16", "truncate -s 32M \"$I\" && mkfs.fat -F 16 -i 1234ABCD -n PLFAT16 \"$I\"", L"FAT", L"PLFAT16", 0x1234ABCD, std::nullopt, true},
+        {"fat32", "truncate -s 64M \"$I\" && mkfs.fat -F 32 -i FEDC0123 -n PLFAT32 \"$I\"", L"FAT32", L"PLFAT32", 0xFEDC0123, std::nullopt, true},
+        {"exfat", "truncate -s 16M \"$I\" && mkfs.exfat -L PLEX \"$I\" && tune.exfat -I 0xDEADBEEF \"$I\"", L"exFAT", L"PLEX", 0xDEADBEEF, std::nullopt, true},
+        {"ntfs", "truncate -s 16M \"$I\" && mkntfs -F -Q -L PLNTFS \"$I\" && ntfslabel --new-serial=0123456789ABCDEF \"$I\"", L"NTFS", L"PLNTFS", 0x89ABCDEF, 0x0123456789ABCDEFull, true},
+        {"ext4", "truncate -s 8M \"$I\" && mkfs.ext4 -q -F -L PLEXT \"$I\"", L"ext4", L"PLEXT", 0, std::nullopt, false},
+    };
+    return list;
+}
+
+TEST(FindVolume, DescribesAnImageFileFromItsFileSystem) {
+    TempDir dir;
+    for (const Image& image : images()) {
+        SCOPED_TRACE(image.name);
+        const std::string path = dir / (std::string(image.name) + ".img");
+        ASSERT_TRUE(makeImage(path, image.make)) << "could not make the image";
+        const auto found = findVolume(fromUtf8("  " + path + " "));
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->volume, fromUtf8(std::filesystem::canonical(path).string()));
+        EXPECT_TRUE(found->mountPoints.empty());
+        EXPECT_EQ(found->type, DriveType::Fixed);
+        EXPECT_EQ(found->sizeBytes, std::filesystem::file_size(path));
+        EXPECT_TRUE(found->mediaPresent);
+        EXPECT_EQ(found->fileSystem, image.fileSystem);
+        EXPECT_EQ(found->label, image.label);
+        EXPECT_EQ(found->serial, image.serial);
+        EXPECT_EQ(found->fullSerial, image.fullSerial);
+        EXPECT_EQ(found->supported, image.supported);
+        EXPECT_FALSE(found->windowsDrive);
+        EXPECT_EQ(displayDrive(*found), found->volume);
+    }
+}
+
+TEST(FindVolume, NamesNothingForMissingFilesAndFindsBlankImages) {
+    TempDir dir;
+    testing::writeFile(dir / "blank.img", std::vector<std::uint8_t>(1 << 20, 0));
+    ASSERT_EQ(symlink((dir / "blank.img").c_str(), (dir / "link.img").c_str()), 0);
+    const auto blank = findVolume(fromUtf8(dir / "link.img"));
+    ASSERT_TRUE(blank);
+    EXPECT_EQ(blank->volume, fromUtf8(std::filesystem::canonical(dir / "blank.img").string()));
+    EXPECT_FALSE(blank->mediaPresent);
+    EXPECT_FALSE(blank->supported);
+    EXPECT_EQ(blank->serial, 0u);
+    EXPECT_EQ(blank->sizeBytes, 1u << 20);
+    EXPECT_FALSE(findVolume(fromUtf8(dir / "missing.img")));
+    EXPECT_FALSE(findVolume(fromUtf8(dir.path())));  // a folder that is no mount point
+    EXPECT_FALSE(findVolume(L""));
+}
+
+TEST(EnumerateVolumes, ListsALoopDeviceWithItsFileSystem) {
+    if (geteuid() != 0 || !testing::hasTool("losetup")) GTEST_SKIP() << "SKIP: loop devices need root and losetup";
+    TempDir dir;
+    const Image& fat = images()[2];
+    const std::string path = dir / "listed.img";
+    ASSERT_TRUE(makeImage(path, fat.make));
+    std::wstring device;
+    {
+        testing::LoopDevice loop(path);
+        ASSERT_FALSE(loop.path().empty());
+        device = fromUtf8(loop.path());
+        const std::vector<VolumeInfo> list = enumerateVolumes();
+        const auto found = findVolumeIn(list, device);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->fileSystem, L"FAT32");
+        EXPECT_EQ(found->serial, 0xFEDC0123u);
+        EXPECT_EQ(found->label, L"PLFAT32");
+        EXPECT_EQ(found->type, DriveType::Fixed);
+        EXPECT_EQ(found->sizeBytes, std::filesystem::file_size(path));
+        EXPECT_TRUE(found->mountPoints.empty());
+        EXPECT_TRUE(found->supported);
+        EXPECT_EQ(found->partitionRole, PartitionRole::None);
+
+        // Hidden volumes come after every mounted one.
+        const auto firstHidden = std::find_if(list.begin(), list.end(), [](const VolumeInfo& v) { return v.mountPoints.empty(); });
+        EXPECT_TRUE(std::all_of(firstHidden, list.end(), [](const VolumeInfo& v) { return v.mountPoints.empty(); }));
+        // The volume mounted at "/" plays the Windows drive, and only that one.
+        for (const VolumeInfo& v : list) {
+            SCOPED_TRACE(toUtf8(v.volume));
+            const bool atRoot = std::find(v.mountPoints.begin(), v.mountPoints.end(), L"/") != v.mountPoints.end();
+            EXPECT_EQ(v.windowsDrive, atRoot);
+        }
+        const auto byName = findVolume(device);
+        ASSERT_TRUE(byName);
+        EXPECT_EQ(byName->volume, device);
+    }
+    // Once detached, an unbacked loop device is no volume.
+    EXPECT_FALSE(findVolumeIn(enumerateVolumes(), device));
+}
+
+TEST(EnumerateVolumes, GivesAMountedVolumeItsMountPointAndReadOnlyFlag) {
+    if (geteuid() != 0 || !testing::hasTool("losetup") || !testing::hasTool("mkfs.ext4"))
+        GTEST_SKIP() << "SKIP: needs root, losetup and mkfs.ext4";
+    TempDir dir;
+    const std::string path = dir / "mounted.img";
+    ASSERT_TRUE(makeImage(path, images()[5].make));
+    testing::LoopDevice loop(path);
+    ASSERT_FALSE(loop.path().empty());
+    const std::string folder = dir / "mnt point";
+    mkdir(folder.c_str(), 0700);
+    if (!testing::run("mount -t ext4 -o ro " + loop.path() + " '" + folder + "'"))
+        GTEST_SKIP() << "SKIP: the kernel refuses to mount ext4 here";
+    const std::vector<VolumeInfo> list = enumerateVolumes();
+    const auto byFolder = findVolume(fromUtf8(folder + "/"));
+    testing::run("umount '" + folder + "'");
+
+    const auto found = findVolumeIn(list, fromUtf8(loop.path()));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->mountPoints, std::vector<std::wstring>{fromUtf8(folder)});
+    EXPECT_TRUE(found->readOnly);
+    EXPECT_FALSE(found->supported);
+    EXPECT_EQ(found->fileSystem, L"ext4");
+    EXPECT_EQ(displayDrive(*found), fromUtf8(folder));
+    ASSERT_TRUE(byFolder);
+    EXPECT_EQ(byFolder->volume, fromUtf8(loop.path()));
+}
+
+}  // namespace
+}  // namespace tlx
