@@ -77,6 +77,9 @@ std::wstring backupFolderName(std::wstring_view volume) {
         while (!name.empty() && name.back() == L'/')
             name.pop_back();
         std::replace(name.begin(), name.end(), L'/', L'_');
+        // "/.." must not name the backups folder's parent.
+        if (name == L"." || name == L"..")
+            name.insert(name.begin(), L'_');
         return name;
     }
     const std::size_t at = volume.size() >= 7 ? volume.find(L"Volume{") : std::wstring_view::npos;

@@ -59,6 +59,8 @@ TEST(BackupStore, FolderNames) {
         {L"/dev/mapper/crypt-home", L"dev_mapper_crypt-home"},
         {L"/srv/images/usb.img", L"srv_images_usb.img"},
         {L"/dev/loop0/", L"dev_loop0"},
+        {L"/..", L"_.."},
+        {L"/../etc", L".._etc"},
     };
     for (const auto& [volume, expected] : cases) {
         EXPECT_EQ(backupFolderName(volume), expected) << "for " << fs::path(volume).string();
