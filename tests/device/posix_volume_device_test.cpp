@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <optional>
 #include <sys/stat.h>
 
 #include "device/posix_fixtures.h"
@@ -359,6 +361,41 @@ TEST_F(LoopDeviceTest, WithoutDirectIoAVerificationReadIsNotServedByThePageCache
 
     ASSERT_TRUE(device->readSectors(3, 1, sector.data())) << device->lastError();
     EXPECT_EQ(sector, fresh);
+}
+
+}  // namespace
+}  // namespace tlx
+
+namespace tlx {
+namespace {
+
+// fusefat keeps the device open without claiming it and names itself, not the device, as the source.
+TEST_F(LoopDeviceTest, AFuseMountedFatVolumeCannotBeLocked) {
+    if (!testing::hasTool("fusefat") || !testing::hasTool("mkfs.fat")) GTEST_SKIP() << "SKIP: fusefat or mkfs.fat is missing";
+    std::remove(image.c_str());
+    ASSERT_TRUE(testing::run("mkfs.fat -C -F 32 '" + image + "' 65536"));
+    const std::string folder = dir / "fat";
+    mkdir(folder.c_str(), 0700);
+    std::optional<testing::LoopDevice> loop;
+    loop.emplace(image);
+    ASSERT_FALSE(loop->path().empty());
+    // First the loop device under the mount, then the image itself with no loop device left.
+    for (const bool overLoop : {true, false}) {
+        const std::string source = overLoop ? loop->path() : image;
+        SCOPED_TRACE(source);
+        std::uint32_t error = 0;
+        auto device = VolumeDevice::open(fromUtf8(source), DeviceAccess::ReadWrite, error);
+        ASSERT_TRUE(device) << error;
+        if (!testing::run("fusefat -o rw+ '" + source + "' '" + folder + "'"))
+            GTEST_SKIP() << "SKIP: FUSE mounts are not possible here";
+        const bool locked = device->lock();
+        const std::uint32_t lockError = device->lastError();
+        testing::run("umount '" + folder + "'");
+        EXPECT_FALSE(locked);
+        EXPECT_EQ(lockError, 170u);
+        device.reset();
+        loop.reset();
+    }
 }
 
 }  // namespace
