@@ -169,6 +169,26 @@ TEST(FindVolume, NamesNothingForMissingFilesAndFindsBlankImages) {
     EXPECT_FALSE(findVolume(L""));
 }
 
+TEST(FindVolume, AnImageMountedThroughFuseHasItsMountPoint) {
+    if (geteuid() != 0 || !testing::hasTool("ntfs-3g")) GTEST_SKIP() << "SKIP: needs root and ntfs-3g";
+    TempDir dir;
+    const std::string path = dir / "mounted-ntfs.img";
+    ASSERT_TRUE(makeImage(path, images()[4].make));
+    const std::string folder = dir / "mnt";
+    mkdir(folder.c_str(), 0700);
+    if (!testing::run("ntfs-3g -o ro '" + path + "' '" + folder + "'")) GTEST_SKIP() << "SKIP: FUSE mounts are not possible here";
+    const auto byFolder = findVolume(fromUtf8(folder));
+    const auto byPath = findVolume(fromUtf8(path));
+    testing::run("umount '" + folder + "'");
+    ASSERT_TRUE(byFolder);
+    ASSERT_TRUE(byPath);
+    EXPECT_EQ(byFolder->volume, fromUtf8(std::filesystem::canonical(path).string()));
+    EXPECT_EQ(byPath->mountPoints, std::vector<std::wstring>{fromUtf8(folder)});
+    EXPECT_TRUE(byPath->readOnly);
+    EXPECT_EQ(byPath->fullSerial, images()[4].fullSerial);
+    EXPECT_EQ(displayDrive(*byPath), fromUtf8(folder));
+}
+
 TEST(EnumerateVolumes, ListsALoopDeviceWithItsFileSystem) {
     if (geteuid() != 0 || !testing::hasTool("losetup")) GTEST_SKIP() << "SKIP: loop devices need root and losetup";
     TempDir dir;

@@ -154,6 +154,20 @@ TEST_F(TaggedLoopDevice, AMountedFolderNamesItsDevice) {
     EXPECT_EQ(pathFor(folder), std::nullopt);
 }
 
+TEST(PosixDevicePath, AFolderWhereAnImageIsMountedNamesTheImage) {
+    if (geteuid() != 0 || !testing::hasTool("mkntfs") || !testing::hasTool("ntfs-3g"))
+        GTEST_SKIP() << "SKIP: needs root, mkntfs and ntfs-3g";
+    TempDir dir;
+    const std::string image = dir / "ntfs.img";
+    const std::string folder = dir / "mnt";
+    mkdir(folder.c_str(), 0700);
+    ASSERT_TRUE(testing::run("truncate -s 16M '" + image + "' && mkntfs -F -Q '" + image + "'"));
+    if (!testing::run("ntfs-3g '" + image + "' '" + folder + "'")) GTEST_SKIP() << "SKIP: FUSE mounts are not possible here";
+    const auto found = pathFor(folder);
+    testing::run("umount '" + folder + "'");
+    EXPECT_EQ(found, canonical(image));
+}
+
 std::vector<std::uint8_t> sectorWith(std::size_t size, std::size_t offset, const std::vector<std::uint8_t>& bytes) {
     std::vector<std::uint8_t> sector(size, 0);
     std::copy(bytes.begin(), bytes.end(), sector.begin() + static_cast<std::ptrdiff_t>(offset));

@@ -71,7 +71,7 @@ inline std::optional<std::string> commandOutput(const std::string& command) {
 }
 
 inline bool run(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    return std::system(("{ " + command + "\n} >/dev/null 2>&1").c_str()) == 0;
 }
 
 inline bool hasTool(const std::string& name) {

@@ -140,6 +140,14 @@ std::optional<VolumeInfo> describeUnlistedVolume(const std::wstring& volumeName)
     info.volume = volumeName;
     info.type = DriveType::Fixed;
     info.sizeBytes = static_cast<std::uint64_t>(st.st_size);
+    // FUSE drivers such as ntfs-3g mount image files directly and name them as the source.
+    for (const posix::MountEntry& m : posix::readMountTable()) {
+        if (!m.source.starts_with("/")) continue;
+        const auto source = devicePathFor(fromUtf8(m.source));
+        if (!source || *source != volumeName) continue;
+        if (info.mountPoints.empty()) info.readOnly = m.readOnly;
+        info.mountPoints.push_back(fromUtf8(m.mountPoint));
+    }
     posix::applyProbeValues(info, posix::probeVolume(path));
     return info;
 }

@@ -33,14 +33,13 @@ std::optional<std::string> deviceForTag(const std::string& tag) {
     return canonicalPath(device.get());
 }
 
-// The device mounted at a folder: the last entry for it is the one that covers the others.
+// The device or image (ntfs-3g mounts image files) mounted at a folder; the last entry for the
+// folder is the one that covers the others.
 std::optional<std::string> deviceMountedAt(const std::string& folder) {
     std::optional<std::string> source;
     for (const posix::MountEntry& m : posix::readMountTable())
         if (m.mountPoint == folder) source = m.source;
-    if (!source || !source->starts_with("/")) return std::nullopt;
-    struct stat st{};
-    if (stat(source->c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;
+    if (!source || !source->starts_with("/") || !isVolumeFile(*source)) return std::nullopt;
     return canonicalPath(*source);
 }
 
