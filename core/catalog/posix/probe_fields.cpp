@@ -5,6 +5,7 @@
 #include <memory>
 #include <strings.h>
 
+#include "bootsector/detect.h"
 #include "platform/text.h"
 
 namespace tlx::posix {
@@ -59,6 +60,9 @@ ProbeValues probeVolume(const std::string& path) {
                                       BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID | BLKID_SUBLKS_VERSION);
     blkid_probe_enable_partitions(probe.get(), 1);
     blkid_probe_set_partitions_flags(probe.get(), BLKID_PARTS_ENTRY_DETAILS);
+    // libblkid has already read sector 0; looking at its copy costs no further I/O.
+    if (const unsigned char* first = blkid_probe_get_buffer(probe.get(), 0, 512))
+        values.bitLocker = isBitLockerBootSector(std::span<const std::uint8_t>(first, 512));
     if (blkid_do_safeprobe(probe.get()) != 0) return values;
     values.type = valueOf(probe.get(), "TYPE");
     values.version = valueOf(probe.get(), "VERSION");
@@ -69,6 +73,13 @@ ProbeValues probeVolume(const std::string& path) {
 }
 
 void applyProbeValues(VolumeInfo& info, const ProbeValues& values) {
+    if (values.bitLocker || values.type == "BitLocker") {
+        info.fileSystem = L"BitLocker";
+        info.label = fromUtf8(values.label);
+        info.bitLockerProtection = 1;
+        info.bitLockerHint = true;
+        return;
+    }
     if (values.type.empty()) return;
     info.mediaPresent = true;
     info.label = fromUtf8(values.label);

@@ -13,12 +13,14 @@ struct ProbeValues {
     std::string label;          // LABEL
     std::string uuid;           // UUID: "1234-ABCD", or 16 hex digits for NTFS
     std::string partEntryType;  // PART_ENTRY_TYPE: a GPT type GUID or an MBR type such as "0xef"
+    bool bitLocker = false;     // sector 0, as libblkid read it, carries the BitLocker signature
 };
 
 // Probes the superblock and the partition entry; empty values when the device cannot be probed.
 [[nodiscard]] ProbeValues probeVolume(const std::string& path);
 
-// Fills fileSystem, label, serial, fullSerial, mediaPresent and supported.
+// Fills fileSystem, label, serial, fullSerial, mediaPresent and supported. A BitLocker volume is
+// shown as Windows shows a locked one: no readable file system, never the FAT that its BPB imitates.
 void applyProbeValues(VolumeInfo& info, const ProbeValues& values);
 [[nodiscard]] PartitionRole partitionRoleFor(const std::string& partEntryType);
 
