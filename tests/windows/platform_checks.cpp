@@ -20,6 +20,9 @@
 #include "device/win/volume_device.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "platform/win/windows.h"
+
+#include <objbase.h>
 
 namespace {
 
@@ -97,6 +100,40 @@ void checkImageDrive(const Arguments& args) {
               L"image drive reports the serial written by mkfs (got " + std::to_wstring(info->serial) + L")");
     check(info->supported && !info->windowsDrive && !info->fullSerial,
           L"image drive: supported FAT, not the Windows drive, no 64-bit serial (file system \"" + info->fileSystem + L"\")");
+}
+
+// Only reads: a change of a Wine drive would reach the host folder behind it.
+void checkTransferLimits() {
+    std::uint32_t error = 0;
+    const auto device = tlx::win::VolumeDevice::open(L"C:", tlx::DeviceAccess::Read, error);
+    if (!device) {
+        check(error != 0 && error != 123, L"open C: fails with the system's code (got " + std::to_wstring(error) + L")");
+        std::printf("skipped transfer limits: C: does not open here\n");
+        return;
+    }
+    const std::uint32_t size = device->sectorSize();
+    check(size >= 512 && size <= 4096 && (size & (size - 1)) == 0, L"C: opens with a valid sector size");
+    check(device->lastError() == 0, L"a fresh device has no error");
+
+    // Whatever the first sector's read gives (Wine refuses it for a folder drive) is the error to keep.
+    std::vector<std::uint8_t> sector(size);
+    const bool firstRead = device->readSectors(0, 1, sector.data());
+    const std::uint32_t previous = device->lastError();
+    std::printf("  first sector read: %s, error %u\n", firstRead ? "ok" : "failed", static_cast<unsigned>(previous));
+
+    // 4 GiB in one transfer is refused before any system call, so the previous error stays.
+    const std::uint32_t tooMany = static_cast<std::uint32_t>(0x100000000ull / size);
+    const bool bigRead = device->readSectors(0, tooMany, nullptr);
+    check(!bigRead && device->lastError() == previous, L"a 4 GiB read is refused and leaves the last error");
+    const bool bigWrite = device->writeSectors(0, tooMany, nullptr);
+    check(!bigWrite && device->lastError() == previous, L"a 4 GiB write is refused and leaves the last error");
+
+    // Beyond any signed 64-bit byte offset: refused rather than wrapped to another sector.
+    const bool farRead = device->readSectors(0x7FFFFFFFFFFFFFFFull / size + 1, 1, sector.data());
+    check(!farRead && device->lastError() == 87,
+          L"a read past the largest offset fails with 87 (got " + std::to_wstring(device->lastError()) + L")");
+    const bool farWrite = device->writeSectors(0xFFFFFFFFFFFFFFFFull, 1, sector.data());
+    check(!farWrite && device->lastError() == 87, L"a write past the largest offset fails with 87");
 }
 
 void checkResolution() {
@@ -187,15 +224,44 @@ void checkServices(const Arguments& args) {
     check(!tlx::win::queryBitLockerProtection(L"::{not a parsing name}"), L"no BitLocker value for an unparsable name");
 }
 
+// Queries leave the thread as they found it: its error mode and its COM apartment.
+void checkThreadState() {
+    for (const DWORD mode : {DWORD{0}, DWORD{SEM_NOGPFAULTERRORBOX}}) {
+        SetThreadErrorMode(mode, nullptr);
+        (void)tlx::enumerateVolumes();
+        const DWORD afterEnumeration = GetThreadErrorMode();
+        (void)tlx::volumeNameFor(L"Q:");
+        check(afterEnumeration == mode && GetThreadErrorMode() == mode,
+              L"error mode " + std::to_wstring(mode) + L" restored after enumeration and resolution");
+    }
+    SetThreadErrorMode(0, nullptr);
+
+    (void)tlx::win::queryBitLockerProtection(L"C:\\");
+    const HRESULT fresh = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    check(fresh == S_OK, L"the BitLocker query uninitialises the COM it initialised");
+    if (SUCCEEDED(fresh)) CoUninitialize();
+
+    // Already in another apartment: the query still runs and must not undo the caller's COM.
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        (void)tlx::win::queryBitLockerProtection(L"C:\\");
+        const HRESULT again = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        check(again == S_FALSE, L"the caller's multithreaded COM survives the query");
+        if (SUCCEEDED(again)) CoUninitialize();
+        CoUninitialize();
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     const Arguments args = parse(argc, argv);
     checkOpenRefusals();
+    checkTransferLimits();
     checkResolution();
     checkEnumeration();
     checkImageDrive(args);
     checkServices(args);
+    checkThreadState();
     std::printf("%d failure(s)\n", failures);
     return failures;
 }

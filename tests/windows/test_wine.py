@@ -317,6 +317,7 @@ class PlatformChecks(unittest.TestCase):
         r = wine.run("C:\\plinthos\\win_platform_checks.exe", *args)
         output = r.stdout.decode("utf-8", "replace")
         failed = [line for line in output.splitlines() if line.startswith("FAIL")]
+        print(output)
         self.assertEqual((r.returncode, failed), (0, []), output)
 
 
