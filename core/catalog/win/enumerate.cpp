@@ -16,6 +16,8 @@
 namespace tlx {
 namespace {
 
+static_assert(sizeof(PARTITION_INFORMATION_EX) == 144 && sizeof(FILE_ID_INFO) == 24);
+
 std::wstring withoutTrailingBackslash(std::wstring text) {
     if (!text.empty() && text.back() == L'\\') text.pop_back();
     return text;

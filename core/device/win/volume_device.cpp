@@ -17,6 +17,7 @@ constexpr std::uint32_t errorNotSupported = 50;
 constexpr std::uint32_t errorHandleEof = 38;
 constexpr std::uint32_t errorInvalidParameter = 87;
 constexpr int lockAttempts = 5;
+static_assert(sizeof(DISK_GEOMETRY) == 24 && sizeof(GET_LENGTH_INFORMATION) == 8);
 constexpr DWORD lockPauseMs = 200;
 
 bool isSupportedSectorSize(std::uint32_t size) {
