@@ -17,6 +17,7 @@ from pathlib import Path
 
 QORIN_EXE = os.environ.get("QORIN_EXE", "")
 IMAGE_SERIAL = "1234ABCD"
+LABEL = "Žluťoučký kůň"
 
 ADMIN_LINE = (b"Changing a serial requires administrator rights."
               b" Please run qorin from an elevated command prompt (Run as administrator).\r\n")
@@ -190,10 +191,14 @@ class Listing(unittest.TestCase):
         return json.loads(r.stdout.decode("utf-8"))
 
     def test_list_json_is_one_line_with_the_windows_drive(self):
+        # Wine takes a folder drive's label from this file: non-ASCII text must leave as UTF-8.
+        (wine.drive_c / ".windows-label").write_text(LABEL + "\n", encoding="utf-8")
         volumes = self.list_json()
         self.assertIsInstance(volumes, list)
         system = [v for v in volumes if v["system"]]
-        self.assertEqual([v["drive"] for v in system], ["C:"])
+        self.assertEqual([(v["drive"], v["label"]) for v in system], [("C:", LABEL)])
+        text = lines(wine.qorin("list").stdout)
+        self.assertTrue(any(row.startswith("C:") and LABEL in row for row in text), text)
         for v in volumes:
             self.assertTrue(v["volume"].startswith("\\\\?\\Volume{") and not v["volume"].endswith("\\"), v["volume"])
             self.assertTrue(v["mountPoints"], "hidden volumes only with --all")
