@@ -46,7 +46,7 @@ def skip_reason():
 
 
 class Wine:
-    """A private prefix with qorin.exe copied into C:\\plinthos and a FAT image mapped as D:."""
+    """A private prefix with qorin.exe copied into C:\\plinthos, C: labelled LABEL, a FAT image mapped as D:."""
 
     def __init__(self):
         self.wine = find_wine()
@@ -66,6 +66,8 @@ class Wine:
         self.work.mkdir()
         shutil.copy(QORIN_EXE, self.work / "qorin.exe")
         self.image_drive = self._map_fat_image(dosdevices)
+        # Wine takes a folder drive's label from this file, read once: a non-ASCII label for the output tests.
+        (self.drive_c / ".windows-label").write_text(LABEL + "\n", encoding="utf-8")
         self._server("-k")  # the drive manager reads dosdevices when it starts
         # One server and its services for all runs, instead of a start and a shutdown per run.
         self.server = subprocess.Popen([self._server_path(), "-p", "-f"], env=self.env, stdout=subprocess.DEVNULL,
@@ -191,8 +193,6 @@ class Listing(unittest.TestCase):
         return json.loads(r.stdout.decode("utf-8"))
 
     def test_list_json_is_one_line_with_the_windows_drive(self):
-        # Wine takes a folder drive's label from this file: non-ASCII text must leave as UTF-8.
-        (wine.drive_c / ".windows-label").write_text(LABEL + "\n", encoding="utf-8")
         volumes = self.list_json()
         self.assertIsInstance(volumes, list)
         system = [v for v in volumes if v["system"]]
