@@ -54,6 +54,14 @@ class Wine:
         self.prefix = self.root / "prefix"
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.env.pop("DISPLAY", None)
+        self.server = None
+        try:
+            self._prepare()
+        except BaseException:
+            self.close()
+            raise
+
+    def _prepare(self):
         subprocess.run([self.wine, "wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=300, check=True)
         dosdevices = self.prefix / "dosdevices"
@@ -62,6 +70,9 @@ class Wine:
             if drive.name not in ("c:", "com1"):
                 drive.unlink()
         self.drive_c = self.prefix / "drive_c"
+        # The changes below are pointed at C:, so it must be this prefix's own folder and nothing else.
+        if (dosdevices / "c:").resolve() != self.drive_c.resolve() or (dosdevices / "c::").exists():
+            raise RuntimeError(f"C: of {self.prefix} is not its drive_c")
         self.work = self.drive_c / "plinthos"
         self.work.mkdir()
         shutil.copy(QORIN_EXE, self.work / "qorin.exe")
