@@ -129,7 +129,7 @@ int restoreCommand(const CommandLine& line) {
         return 2;
     }
     const std::wstring drive = displayDrive(*info);
-    if (!isElevated()) {
+    if (!mayWriteVolume(info->volume)) {
         printErrorLine(administratorText());
         return 3;
     }

@@ -74,7 +74,7 @@ std::wstring changeResultJson(const std::wstring& drive, const ChangeResult& res
 
 int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial newSerial) {
     const std::wstring drive = displayDrive(info);
-    if (!isElevated()) {
+    if (!mayWriteVolume(info.volume)) {
         printErrorLine(administratorText());
         return 3;
     }

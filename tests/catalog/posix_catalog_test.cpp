@@ -66,12 +66,17 @@ TEST(ProbeValues, FillTheFileSystemFieldsOfARecord) {
         {{"vfat", "FAT32", "", "12G4-5678", ""}, L"FAT32", 0, std::nullopt, true},
         {{"ext4", "1.0", "", "3c1c8a52-4c7e-4f0e-a1b6-2d9f4f1c2e33", ""}, L"ext4", 0, std::nullopt, false},
         {{"BitLocker", "", "", "", ""}, L"BitLocker", 0, std::nullopt, false},
+        // A BitLocker volume's FAT-like BPB fools libblkid; the signature decides.
+        {{"vfat", "FAT16", "", "1234-ABCD", "", true}, L"BitLocker", 0, std::nullopt, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.values.type + " " + c.values.uuid);
         VolumeInfo info;
         posix::applyProbeValues(info, c.values);
-        EXPECT_TRUE(info.mediaPresent);
+        // Like a locked volume on Windows: present, but its file system cannot be read.
+        const bool bitLocker = c.fileSystem == L"BitLocker";
+        EXPECT_EQ(info.mediaPresent, !bitLocker);
+        EXPECT_EQ(info.bitLockerHint, bitLocker);
         EXPECT_EQ(info.fileSystem, c.fileSystem);
         EXPECT_EQ(info.serial, c.serial);
         EXPECT_EQ(info.fullSerial, c.fullSerial);

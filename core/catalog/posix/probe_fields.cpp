@@ -4,6 +4,7 @@
 #include <blkid/blkid.h>
 #include <memory>
 #include <strings.h>
+#include <unistd.h>
 
 #include "bootsector/detect.h"
 #include "platform/text.h"
@@ -60,15 +61,20 @@ ProbeValues probeVolume(const std::string& path) {
                                       BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID | BLKID_SUBLKS_VERSION);
     blkid_probe_enable_partitions(probe.get(), 1);
     blkid_probe_set_partitions_flags(probe.get(), BLKID_PARTS_ENTRY_DETAILS);
-    // libblkid has already read sector 0; looking at its copy costs no further I/O.
-    if (const unsigned char* first = blkid_probe_get_buffer(probe.get(), 0, 512))
-        values.bitLocker = isBitLockerBootSector(std::span<const std::uint8_t>(first, 512));
     if (blkid_do_safeprobe(probe.get()) != 0) return values;
     values.type = valueOf(probe.get(), "TYPE");
     values.version = valueOf(probe.get(), "VERSION");
     values.label = valueOf(probe.get(), "LABEL");
     values.uuid = valueOf(probe.get(), "UUID");
     values.partEntryType = valueOf(probe.get(), "PART_ENTRY_TYPE");
+    // A BitLocker volume keeps a FAT-like BPB that libblkid takes for vfat. Its sector 0 is in the
+    // page cache now that libblkid has read it, so this look costs one cached read, no disk I/O.
+    if (values.type == "vfat" || values.type == "exfat" || values.type == "ntfs") {
+        std::uint8_t first[512];
+        const int fd = blkid_probe_get_fd(probe.get());
+        if (fd >= 0 && pread(fd, first, sizeof first, 0) == static_cast<ssize_t>(sizeof first))
+            values.bitLocker = isBitLockerBootSector(first);
+    }
     return values;
 }
 
