@@ -82,8 +82,7 @@ std::wstring restoreQuestion(const std::wstring& drive, const std::wstring& path
                L" exactly as they were (recovery). A backup of the current sectors is saved first.";
         if (match == static_cast<std::int32_t>(BackupMatch::Undetermined)) {
             text += kLineEnd;
-            text += L"The current boot sector of " + drive + L" can't be recognized, so the backup can't be checked "
-                                                              L"against it.";
+            text += L"The current boot sector of " + drive + L" can't be recognized, so the backup can't be checked against it.";
             if (!force) text += L" Add --force to write it anyway.";
         }
     } else {
@@ -165,8 +164,7 @@ int restoreCommand(const CommandLine& line) {
     if (result.error == ApplyFailure::BackupMismatch &&
         result.match == static_cast<std::int32_t>(BackupMatch::Undetermined))
         report.message = L"The current boot sector of " + drive +
-                         L" can't be recognized, so the backup can't be checked against it. Add --force to write it "
-                         L"anyway.";
+                         L" can't be recognized, so the backup can't be checked against it. Add --force to write it anyway.";
     return printOutcome(line, drive, result, report, backupPath);
 }
 

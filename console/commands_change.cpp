@@ -21,8 +21,7 @@ std::wstring resultSerialText(VolumeSerial value, std::uint32_t width) {
 }  // namespace
 
 std::wstring administratorText() {
-    return L"Changing a serial requires administrator rights. Please run qorin from an elevated command prompt "
-           L"(Run as administrator).";
+    return L"Changing a serial requires administrator rights. Please run qorin from an elevated command prompt (Run as administrator).";
 }
 
 FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info) {

@@ -8,8 +8,7 @@ namespace tlx {
 namespace {
 
 std::wstring bitLockerLockedText(const std::wstring& drive) {
-    return drive + L" is locked by BitLocker, so its serial can't be read or changed. Unlock the drive first "
-                   L"(open it in Explorer and enter its password or recovery key), then try again.";
+    return drive + L" is locked by BitLocker, so its serial can't be read or changed. Unlock the drive first (open it in Explorer and enter its password or recovery key), then try again.";
 }
 
 std::wstring unsupportedText(const std::wstring& drive) {
@@ -51,8 +50,7 @@ OutcomeReport successReport(const ChangeResult& result, const std::wstring& driv
                                       formatSerialDisplay(plan.newSerial, width, showFull) + L".");
     if (!backupPath.empty()) out.lines.push_back(L"A boot-sector backup was saved to " + backupPath);
     if (result.restartRequired)
-        out.lines.push_back(drive + L" is in use by Windows. The new serial has been written and will take effect "
-                                    L"after you restart your computer.");
+        out.lines.push_back(drive + L" is in use by Windows. The new serial has been written and will take effect after you restart your computer.");
     for (PlanNote note : plan.notes)
         if (const wchar_t* line = noteLine(note)) out.lines.emplace_back(line);
     return out;
@@ -68,16 +66,14 @@ OutcomeReport applyReport(const ChangeResult& result, const std::wstring& drive,
             return report(1, L"The boot-sector backup couldn't be saved to " + backupFolder + errorSuffix(backupError) +
                                  L", so nothing was written. Your drive is unchanged.");
         if (result.applyFailure == ApplyStep::Changed)
-            return report(1, drive + L" changed while the serial was being prepared, so nothing was written. "
-                                     L"Please try again.");
+            return report(1, drive + L" changed while the serial was being prepared, so nothing was written. Please try again.");
         return report(1, L"The serial couldn't be changed" + suffix +
                              L". No changes were written. Your drive is unchanged.");
     case ApplyOutcome::RolledBack:
         return report(7, L"The serial couldn't be changed" + suffix +
                              L". The original boot sector was restored. Your drive is unchanged.");
     case ApplyOutcome::RollbackFailed: {
-        OutcomeReport out = report(8, L"Something went wrong and the original boot sector couldn't be restored "
-                                      L"automatically" +
+        OutcomeReport out = report(8, L"Something went wrong and the original boot sector couldn't be restored automatically" +
                                           suffix + L". Don't format the drive.");
         if (!backupPath.empty()) {
             out.lines.push_back(L"The backup is at " + backupPath);
@@ -132,14 +128,12 @@ OutcomeReport buildReport(const ChangeResult& result, const std::wstring& drive,
     case ApplyFailure::Plan: return planErrorReport(result, drive);
     case ApplyFailure::VolumeInUse:
     case ApplyFailure::DismountFailed:
-        return report(4, drive + L" is in use and couldn't be locked. Close any programs or windows using the drive "
-                                 L"and try again.");
+        return report(4, drive + L" is in use and couldn't be locked. Close any programs or windows using the drive and try again.");
     case ApplyFailure::Apply:
         return applyReport(result, drive, backupPath, backupFolder, backupError, recoverHint);
     case ApplyFailure::BackupMismatch:
         return report(9, L"This backup doesn't match " + drive +
-                             L", so its saved boot sectors can't be written back. You can still restore just the "
-                             L"serial.");
+                             L", so its saved boot sectors can't be written back. You can still restore just the serial.");
     case ApplyFailure::BitLockerLocked: return report(5, bitLockerLockedText(drive));
     }
     // A value outside the enumeration must never read as success.
@@ -150,8 +144,7 @@ std::wstring confirmationText(const std::wstring& drive, const std::wstring& fil
                               const std::wstring& newText) {
     return L"This will change the Volume Serial Number of " + drive + L" (" + fileSystem + L") from " + oldText +
            L" to " + newText +
-           L". A backup of the boot sector will be saved first so you can revert. Make sure no other program is "
-           L"using this drive.";
+           L". A backup of the boot sector will be saved first so you can revert. Make sure no other program is using this drive.";
 }
 
 std::wstring windowsDriveWarning(const std::wstring& drive) {
@@ -159,14 +152,11 @@ std::wstring windowsDriveWarning(const std::wstring& drive) {
 }
 
 std::wstring efiPartitionWarning(const std::wstring& drive) {
-    return drive + L" is the EFI system partition, which your computer starts from. Windows doesn't use its serial, "
-                   L"but another operating system on this computer (Linux, for example) may find it by its serial "
-                   L"and fail to start until the old serial is restored.";
+    return drive + L" is the EFI system partition, which your computer starts from. Windows doesn't use its serial, but another operating system on this computer (Linux, for example) may find it by its serial and fail to start until the old serial is restored.";
 }
 
 std::wstring bitLockerWarning(const std::wstring& drive) {
-    return drive + L" is protected by BitLocker. The serial is written through BitLocker. Your encryption is not "
-                   L"affected.";
+    return drive + L" is protected by BitLocker. The serial is written through BitLocker. Your encryption is not affected.";
 }
 
 }  // namespace tlx

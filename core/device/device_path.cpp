@@ -27,8 +27,8 @@ void dropTrailingBackslash(std::wstring& text) {
 
 }  // namespace
 
-std::optional<std::wstring> windowsDevicePathFor(std::wstring_view spec, const MountPointQuery& query) {
-    const std::wstring_view text = trimBlanks(spec);
+std::optional<std::wstring> windowsDevicePathFor(std::wstring_view driveSpec, const MountPointQuery& query) {
+    const std::wstring_view text = trimBlanks(driveSpec);
     if (text.empty()) return std::nullopt;
 
     if (text.size() >= 11 && (text.starts_with(L"\\\\?\\Volume{") || text.starts_with(L"\\\\.\\Volume{"))) {

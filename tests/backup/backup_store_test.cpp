@@ -378,13 +378,13 @@ TEST(BackupStore, VolumesWithoutBackupsListNothing) {
 
 TEST(BackupStore, DriveSpecificationThatDoesNotResolveIsUsedAsTheVolume) {
     test::TemporaryFolder root;
-    const std::wstring spec = L"\\\\?\\Volume{not-on-this-machine}\\";
-    FileBackupSink sink(root.wide(), spec, "3.0.2");
-    EXPECT_EQ(sink.volume(), spec);
+    const std::wstring driveSpec = L"\\\\?\\Volume{not-on-this-machine}\\";
+    FileBackupSink sink(root.wide(), driveSpec, "3.0.2");
+    EXPECT_EQ(sink.volume(), driveSpec);
     ASSERT_TRUE(sink.save(fat32Plan()));
     EXPECT_EQ(fs::path(sink.lastPath()).parent_path(), root.path() / "Volume{not-on-this-machine}");
     const BackupReadResult read = readBackupFile(sink.lastPath());
-    EXPECT_EQ(read.backup.volume, spec);
+    EXPECT_EQ(read.backup.volume, driveSpec);
     EXPECT_TRUE(read.backup.mount.empty());
 }
 

@@ -36,20 +36,20 @@ struct Fat32Image {
     std::optional<Bytes> atBackup;  // what the named backup sector holds; default an intact copy with an older serial
 };
 
-Bytes fat32Image(const Fat32Image& spec) {
-    const std::size_t bps = spec.boot.bytesPerSector;
+Bytes fat32Image(const Fat32Image& layout) {
+    const std::size_t bps = layout.boot.bytesPerSector;
     Bytes image(40 * bps, 0);
-    test::place(image, 0, test::fat32Sector(spec.boot));
-    test::Fat32Params older = spec.boot;
+    test::place(image, 0, test::fat32Sector(layout.boot));
+    test::Fat32Params older = layout.boot;
     older.serial = 0x0BAD0BAD;
-    test::place(image, 6 * bps, spec.atBackup ? *spec.atBackup : test::fat32Sector(older));
+    test::place(image, 6 * bps, layout.atBackup ? *layout.atBackup : test::fat32Sector(older));
     return image;
 }
 
 Bytes fat32Image(std::function<void(Fat32Image&)> change = {}) {
-    Fat32Image spec;
-    if (change) change(spec);
-    return fat32Image(spec);
+    Fat32Image layout;
+    if (change) change(layout);
+    return fat32Image(layout);
 }
 
 // Main boot sector at 0, its copy at file-system sector totalSectors, and nothing after it.

@@ -29,7 +29,7 @@ struct FakeMounts {
 
 TEST(WindowsDevicePath, FormsThePathOfEveryKindOfDriveText) {
     struct Case {
-        std::wstring spec;
+        std::wstring driveSpec;
         std::optional<std::wstring> expected;
         bool queries;  // whether the mount-point query must be asked
     };
@@ -64,21 +64,21 @@ TEST(WindowsDevicePath, FormsThePathOfEveryKindOfDriveText) {
         {L"C:\\Empty", std::nullopt, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(toUtf8(c.spec));
+        SCOPED_TRACE(toUtf8(c.driveSpec));
         FakeMounts mounts;
         mounts.answers[L"C:\\Mount\\Data\\"] = L"\\\\?\\Volume{data}\\";
         mounts.answers[L"C:\\Mount\\Bare\\"] = L"\\\\?\\Volume{bare}";
         mounts.answers[L"C:\\Empty\\"] = L"\\";
-        EXPECT_EQ(windowsDevicePathFor(c.spec, mounts.query()), c.expected);
+        EXPECT_EQ(windowsDevicePathFor(c.driveSpec, mounts.query()), c.expected);
         EXPECT_EQ(!mounts.asked.empty(), c.queries);
     }
 }
 
 TEST(WindowsDevicePath, AsksForTheFolderWithOneTrailingBackslash) {
-    for (const std::wstring spec : {L"C:\\Mount\\Data", L"C:\\Mount\\Data\\", L" C:\\Mount\\Data\t"}) {
-        SCOPED_TRACE(toUtf8(spec));
+    for (const std::wstring driveSpec : {L"C:\\Mount\\Data", L"C:\\Mount\\Data\\", L" C:\\Mount\\Data\t"}) {
+        SCOPED_TRACE(toUtf8(driveSpec));
         FakeMounts mounts;
-        (void)windowsDevicePathFor(spec, mounts.query());
+        (void)windowsDevicePathFor(driveSpec, mounts.query());
         ASSERT_EQ(mounts.asked.size(), 1u);
         EXPECT_EQ(mounts.asked.front(), L"C:\\Mount\\Data\\");
     }

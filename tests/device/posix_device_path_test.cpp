@@ -1,4 +1,4 @@
-// What drive specifications name on POSIX, and the on-disk BitLocker probe over images and devices.
+// What drive texts name on POSIX, and the on-disk BitLocker probe over images and devices.
 #include "device/device_path.h"
 #include "device/encryption.h"
 
@@ -16,8 +16,8 @@ namespace {
 
 using testing::TempDir;
 
-std::optional<std::string> pathFor(const std::string& spec) {
-    const auto path = devicePathFor(fromUtf8(spec));
+std::optional<std::string> pathFor(const std::string& driveSpec) {
+    const auto path = devicePathFor(fromUtf8(driveSpec));
     if (!path) return std::nullopt;
     return toUtf8(*path);
 }
@@ -42,7 +42,7 @@ TEST(PosixDevicePath, NamesImageFilesByTheirCanonicalPath) {
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     const std::string expected = canonical(image);
 
-    struct Case { std::string spec; std::optional<std::string> path; };
+    struct Case { std::string driveSpec; std::optional<std::string> path; };
     const std::vector<Case> cases = {
         {image, expected},
         {"  " + image + "\t", expected},
@@ -59,8 +59,8 @@ TEST(PosixDevicePath, NamesImageFilesByTheirCanonicalPath) {
         {"LABEL=no-such-label-plinthos", std::nullopt},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
-        EXPECT_EQ(pathFor(c.spec), c.path);
+        SCOPED_TRACE(c.driveSpec);
+        EXPECT_EQ(pathFor(c.driveSpec), c.path);
     }
 }
 
@@ -84,7 +84,7 @@ protected:
 TEST_F(TaggedLoopDevice, UuidAndLabelNameTheDevice) {
     testing::LoopDevice loop(image);
     ASSERT_FALSE(loop.path().empty());
-    struct Case { std::string spec; std::optional<std::string> path; };
+    struct Case { std::string driveSpec; std::optional<std::string> path; };
     const std::vector<Case> cases = {
         {"UUID=" + serial, loop.path()},
         {" LABEL=" + label + " ", loop.path()},
@@ -92,8 +92,8 @@ TEST_F(TaggedLoopDevice, UuidAndLabelNameTheDevice) {
         {"UUID=" + serial + "0", std::nullopt},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
-        EXPECT_EQ(pathFor(c.spec), c.path);
+        SCOPED_TRACE(c.driveSpec);
+        EXPECT_EQ(pathFor(c.driveSpec), c.path);
     }
 }
 

@@ -136,7 +136,7 @@ TEST_F(ImageDevice, WritingThroughADeviceOpenedForReadingIsDenied) {
 TEST_F(ImageDevice, RefusesWhatIsNoVolumeFile) {
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     mkdir((dir / "folder").c_str(), 0700);
-    struct Case { std::string spec; std::uint32_t error; };
+    struct Case { std::string driveSpec; std::uint32_t error; };
     const std::vector<Case> cases = {
         {dir / "missing.img", 2},
         {dir / "folder", 5},  // a folder that is no mount point
@@ -147,9 +147,9 @@ TEST_F(ImageDevice, RefusesWhatIsNoVolumeFile) {
         {"UUID=0000-0000-no-such", 2},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.driveSpec);
         std::uint32_t error = 0;
-        EXPECT_EQ(openImage(c.spec, DeviceAccess::ReadWrite, error), nullptr);
+        EXPECT_EQ(openImage(c.driveSpec, DeviceAccess::ReadWrite, error), nullptr);
         EXPECT_EQ(error, c.error);
     }
 }

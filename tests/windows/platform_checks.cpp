@@ -53,19 +53,19 @@ Arguments parse(int argc, wchar_t** argv) {
 }
 
 void checkOpenRefusals() {
-    struct Case { const wchar_t* spec; };
+    struct Case { const wchar_t* driveSpec; };
     // None of these forms a device path, so nothing may be opened.
     const Case cases[] = {{L""}, {L" \t "}, {L"\\\\.\\"}, {L"\\\\.\\E"}, {L"\\\\.\\EF:"}, {L"\\\\.\\E:x"}};
     for (const Case& c : cases) {
         for (tlx::DeviceAccess access : {tlx::DeviceAccess::Read, tlx::DeviceAccess::ReadWrite}) {
             std::uint32_t error = 777;
-            const auto device = tlx::win::VolumeDevice::open(c.spec, access, error);
-            check(!device && error == 123, L"open \"" + std::wstring(c.spec) + L"\" refused with 123 (got " +
+            const auto device = tlx::win::VolumeDevice::open(c.driveSpec, access, error);
+            check(!device && error == 123, L"open \"" + std::wstring(c.driveSpec) + L"\" refused with 123 (got " +
                                                std::to_wstring(error) + L")");
         }
-        const tlx::EncryptionProbe probe = tlx::probeDiskEncryption(c.spec);
+        const tlx::EncryptionProbe probe = tlx::probeDiskEncryption(c.driveSpec);
         check(probe.answer == tlx::DiskEncryption::Undetermined && probe.error == 123,
-              L"probe \"" + std::wstring(c.spec) + L"\" undetermined with 123 (got " + std::to_wstring(probe.error) + L")");
+              L"probe \"" + std::wstring(c.driveSpec) + L"\" undetermined with 123 (got " + std::to_wstring(probe.error) + L")");
     }
 
     // A drive letter with nothing behind it reaches the system, which refuses it.

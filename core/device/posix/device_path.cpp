@@ -1,4 +1,4 @@
-// What a drive specification names on POSIX: a block device or image file, by path, mount or tag.
+// What a drive text names on POSIX: a block device or image file, by path, mount or tag.
 #include "device/device_path.h"
 
 #include <blkid/blkid.h>
@@ -45,10 +45,10 @@ std::optional<std::string> deviceMountedAt(const std::string& folder) {
 
 }  // namespace
 
-std::optional<std::wstring> devicePathFor(std::wstring_view spec) {
-    const auto first = spec.find_first_not_of(L" \t");
+std::optional<std::wstring> devicePathFor(std::wstring_view driveSpec) {
+    const auto first = driveSpec.find_first_not_of(L" \t");
     if (first == std::wstring_view::npos) return std::nullopt;
-    const std::string text = toUtf8(spec.substr(first, spec.find_last_not_of(L" \t") - first + 1));
+    const std::string text = toUtf8(driveSpec.substr(first, driveSpec.find_last_not_of(L" \t") - first + 1));
 
     std::optional<std::string> path;
     if (text.starts_with("UUID=") || text.starts_with("LABEL=") || text.starts_with("PARTUUID=")) {

@@ -38,7 +38,7 @@ std::wstring trimmed(const std::wstring& text) {
     return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
 }
 
-// Why a specification gave no device path, as precisely as the file system can tell.
+// Why a drive text gave no device path, as precisely as the file system can tell.
 std::uint32_t refusalFor(const std::wstring& driveSpec) {
     const std::wstring text = trimmed(driveSpec);
     if (text.empty()) return 123;

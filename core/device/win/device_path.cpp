@@ -5,8 +5,8 @@
 
 namespace tlx {
 
-std::optional<std::wstring> devicePathFor(std::wstring_view spec) {
-    return windowsDevicePathFor(spec, [](const std::wstring& folder) -> std::optional<std::wstring> {
+std::optional<std::wstring> devicePathFor(std::wstring_view driveSpec) {
+    return windowsDevicePathFor(driveSpec, [](const std::wstring& folder) -> std::optional<std::wstring> {
         wchar_t name[MAX_PATH] = {};
         if (!GetVolumeNameForVolumeMountPointW(folder.c_str(), name, MAX_PATH)) return std::nullopt;
         return std::wstring(name);
