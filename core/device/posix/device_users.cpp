@@ -2,6 +2,7 @@
 #include "device/posix/device_users.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
 #include <memory>
@@ -27,10 +28,14 @@ bool isNumber(const char* name) {
     return true;
 }
 
-std::string linkTarget(const std::string& link) {
+// Empty when the link cannot be read; denied is set when the process hides its descriptors.
+std::string linkTarget(const std::string& link, bool& denied) {
     char buffer[4096];
     const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
-    if (n <= 0) return {};
+    if (n <= 0) {
+        denied = n < 0 && errno == EACCES;
+        return {};
+    }
     return std::string(buffer, static_cast<std::size_t>(n));
 }
 
@@ -59,7 +64,10 @@ bool openedElsewhere(const std::string& path, bool blockDevice, dev_t rdev, std:
         while (const dirent* fd = readdir(fds.get())) {
             if (!isNumber(fd->d_name)) continue;
             if (ours && std::find(ownFds.begin(), ownFds.end(), std::atoi(fd->d_name)) != ownFds.end()) continue;
-            const std::string target = linkTarget(fdFolder + "/" + fd->d_name);
+            bool denied = false;
+            const std::string target = linkTarget(fdFolder + "/" + fd->d_name, denied);
+            // One refused descriptor means the whole table is hidden from us: skip the rest of it.
+            if (denied) break;
             if (target == path) return true;
             // Only device nodes are stat'ed: a stat of a file on a stuck FUSE mount could hang.
             if (blockDevice && target.starts_with("/dev/") && sameBlockDevice(target, rdev)) return true;
