@@ -23,7 +23,6 @@ void recoverOnDevice(LockableDevice& device, const BootSectorBackup& backup, Bac
         (first.readStatus == ReadStatus::ReadFailed &&
          result.encryption == static_cast<std::int32_t>(DiskEncryption::BitLocker))) {
         result.error = ApplyFailure::BitLockerLocked;
-        result.systemError = first.systemError;
         return;
     }
     if (!prepareForWriting(device, first.info.fsType, false, result))

@@ -154,7 +154,7 @@ const std::vector<RawCase>& rawCases() {
          {}, {.error = ApplyFailure::BitLockerLocked}, false, false},
         {"unreadable boot sector on a BitLocker disk", Volume::Fat32, nullptr, nullptr, true,
          {.encryption = DiskEncryption::BitLocker, .failFirstRead = true},
-         {.error = ApplyFailure::BitLockerLocked, .systemError = 1117, .encryption = 1}, false, false},
+         {.error = ApplyFailure::BitLockerLocked, .encryption = 1}, false, false},
         {"saved region unreadable", Volume::Fat32, nullptr, nullptr, false, {.failReadsAt = 6},
          {.error = ApplyFailure::Plan, .systemError = 1117, .planError = PlanError::ReadFailed}, false, false},
         {"backup refused", Volume::Fat32, nullptr, nullptr, false, {.sinkAccepts = false},
