@@ -35,7 +35,17 @@ void changeOnDevice(LockableDevice& device, VolumeSerial newSerial, bool keepHig
     if (!prepareForWriting(device, first.info.fsType, true, result))
         return;
     // Planned from a second reading, made now that nothing else can write the volume.
-    applyPlan(device, planChange(device, newSerial), sink, result);
+    PlanResult planned = planChange(device, newSerial);
+    // Only NTFS may be written unlocked; if the second reading found anything else, the volume
+    // changed under the refused lock and is refused as in use.
+    if (result.mode == WriteMode::InPlace && planned.planError == PlanError::None &&
+        planned.plan.fsType != FsType::NTFS) {
+        result.mode = WriteMode::Locked;
+        result.error = ApplyFailure::VolumeInUse;
+        result.systemError = device.lastError();
+        return;
+    }
+    applyPlan(device, std::move(planned), sink, result);
 }
 
 }  // namespace

@@ -229,5 +229,47 @@ TEST(ChangeSerial, WholeOutcome) {
     }
 }
 
+// The lock is refused on an NTFS volume, and by the time the plan re-reads the boot sector the
+// volume holds another file system: only NTFS may ever be written without the lock.
+TEST(ChangeSerial, InPlaceNeedsNtfsAtPlanningToo) {
+    struct Case {
+        const char* name;
+        Image becomes;
+        ApplyFailure error;
+        WriteMode mode;
+    };
+    const Case cases[] = {
+        {"FAT16", Image::Fat16, ApplyFailure::VolumeInUse, WriteMode::Locked},
+        {"FAT32", Image::Fat32, ApplyFailure::VolumeInUse, WriteMode::Locked},
+        {"exFAT", Image::ExFat, ApplyFailure::VolumeInUse, WriteMode::Locked},
+        {"still NTFS", Image::Ntfs, ApplyFailure::None, WriteMode::InPlace},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeVolumes volumes(512, makeImage(Image::Ntfs));
+        test::applySetup(volumes, {.lockOk = false});
+        auto replacement = makeImage(c.becomes);
+        if (c.becomes == Image::Ntfs) test::putLE(replacement, 80, 0x5A, 1);  // same kind, other bytes
+        volumes.fault.beforeRead(2, [&] { volumes.memory.bytes() = replacement; });
+        RecordingSink sink(true, &volumes.memory);
+
+        const ChangeResult result = changeSerial(volumes, test::kVolumeName, 0x11112222, false, sink);
+
+        EXPECT_EQ(result.error, c.error) << applyFailureName(result.error);
+        EXPECT_EQ(result.mode, c.mode);
+        if (c.error == ApplyFailure::VolumeInUse) {
+            EXPECT_EQ(result.systemError, 5u);  // the refused lock's error
+            EXPECT_TRUE(result.plan.regions.empty());
+            EXPECT_EQ(sink.calls, 0u);
+            EXPECT_EQ(volumes.memory.writes(), 0u);
+            EXPECT_TRUE(volumes.memory.bytes() == replacement);
+        } else {
+            EXPECT_TRUE(result.restartRequired);
+            EXPECT_EQ(sink.calls, 1u);
+        }
+        EXPECT_EQ(volumes.liveHandles, 0u);
+    }
+}
+
 }  // namespace
 }  // namespace tlx
