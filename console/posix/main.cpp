@@ -1,4 +1,5 @@
 // qorin on POSIX: arguments arrive as UTF-8.
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,9 @@
 #include "platform/text.h"
 
 int main(int argc, char** argv) {
+    // A reader that has gone away must not kill us with SIGPIPE: a change already written would then
+    // end with 141 instead of its exit code. Failed writes are ignored like any other output error.
+    std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::wstring> arguments;
     for (int i = 1; i < argc; ++i) arguments.push_back(tlx::fromUtf8(argv[i]));
     return tlx::dispatch(tlx::parseCommandLine(arguments));

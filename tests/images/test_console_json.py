@@ -28,6 +28,18 @@ def pairs(text):
     return found
 
 
+def qorin_into_closed_pipe(*args):
+    """Runs qorin with standard output a pipe nobody reads any more (a script piping into a program
+    that has ended). The child gets the default SIGPIPE action, as it would from a shell."""
+    reader, writer = os.pipe()
+    os.close(reader)
+    try:
+        return subprocess.run([im.QORIN, *args], stdin=subprocess.DEVNULL, stdout=writer,
+                              stderr=subprocess.PIPE, text=True, timeout=im.TIMEOUT, env=im.qorin_environment())
+    finally:
+        os.close(writer)
+
+
 class CommandLineTest(unittest.TestCase):
     def test_usage_help_and_version_exit_codes(self):
         cases = [
@@ -60,6 +72,13 @@ class CommandLineTest(unittest.TestCase):
             with self.subTest(arguments=arguments):
                 proc = im.qorin(*arguments)
                 self.assertEqual((proc.returncode, proc.stdout, proc.stderr), (0, "Plinthos 3.0.2\n", ""))
+
+    def test_output_nobody_reads_does_not_change_the_exit_code(self):
+        cases = [(["--version"], 0), (["help"], 0), (["list", "extra"], 2), (["list", "--json"], 0)]
+        for arguments, code in cases:
+            with self.subTest(arguments=arguments):
+                proc = qorin_into_closed_pipe(*arguments)
+                self.assertEqual(proc.returncode, code, proc.stderr)
 
     def test_serial_is_checked_before_the_drive(self):
         cases = [
@@ -126,6 +145,12 @@ class ImageTest(unittest.TestCase):
         again = im.json_line(self, same)
         self.assertEqual((same.returncode, again["error"], again["backup"], again["oldSerial"]),
                          (0, "Plan", None, "0000-0000"))
+
+    @unittest.skipUnless(im.is_root(), "changing a serial needs root")
+    def test_change_whose_report_nobody_reads_still_exits_with_its_code(self):
+        proc = qorin_into_closed_pipe("set", self.image, "1234-ABCD", "--yes", "--json", "--backup-dir", self.backups)
+        self.assertEqual((proc.returncode, proc.stderr), (0, ""))
+        self.assertEqual(self.serial(), "1234-ABCD")
 
     @unittest.skipUnless(im.is_root(), "changing a serial needs root")
     def test_older_syntax_changes_without_asking(self):
