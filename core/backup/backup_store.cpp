@@ -57,6 +57,26 @@ std::u16string utf16Units(const std::wstring& text) {
     return units;
 }
 
+// "YYYYMMDD-HHMMSSZ_" at the start of a name as the store writes it; empty for other names.
+std::wstring secondStamp(const std::wstring& name) {
+    constexpr std::wstring_view kPattern = L"dddddddd-ddddddZ_";
+    if (name.size() < kPattern.size())
+        return {};
+    for (std::size_t i = 0; i < kPattern.size(); ++i) {
+        const bool fits = kPattern[i] == L'd' ? (name[i] >= L'0' && name[i] <= L'9') : name[i] == kPattern[i];
+        if (!fits)
+            return {};
+    }
+    return name.substr(0, kPattern.size());
+}
+
+struct ListedFile {
+    std::u16string units;  // the path in UTF-16 code units, the listing's order
+    std::wstring stamp;
+    std::uint64_t written = 0;
+    BackupListEntry entry;
+};
+
 bool sameRegions(const BootSectorBackup& written, const BootSectorBackup& read) {
     if (written.regions.size() != read.regions.size())
         return false;
@@ -175,6 +195,7 @@ std::vector<BackupListEntry> listVolumeBackups(const std::wstring& directory, co
     std::vector<BackupListEntry> entries;
     if (folder.empty())
         return entries;
+    std::vector<ListedFile> files;
     for (const std::wstring& name : listFolder(folder)) {
         if (name.size() < kExtension.size() || name.compare(name.size() - kExtension.size(), kExtension.size(),
                                                             kExtension) != 0)
@@ -183,11 +204,22 @@ std::vector<BackupListEntry> listVolumeBackups(const std::wstring& directory, co
         BackupReadResult read = readBackupFile(path);
         if (read.parseError != BackupParseError::None)
             continue;
-        entries.push_back(BackupListEntry{std::move(path), std::move(read.backup)});
+        const std::uint64_t written = lastWriteTime(path).value_or(0);
+        files.push_back(ListedFile{utf16Units(path), secondStamp(name), written,
+                                   BackupListEntry{std::move(path), std::move(read.backup)}});
     }
-    std::sort(entries.begin(), entries.end(), [](const BackupListEntry& a, const BackupListEntry& b) {
-        return utf16Units(a.path) > utf16Units(b.path);
-    });
+    std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.units > b.units; });
+    // A name's stamp has whole seconds only: inside one second, the path order says nothing about which
+    // change came last (it follows the serial texts), so there the file written last comes first.
+    for (auto run = files.begin(); run != files.end();) {
+        const auto end = std::find_if(run, files.end(), [&run](const ListedFile& f) { return f.stamp != run->stamp; });
+        if (!run->stamp.empty())
+            std::stable_sort(run, end, [](const ListedFile& a, const ListedFile& b) { return a.written > b.written; });
+        run = end;
+    }
+    entries.reserve(files.size());
+    for (ListedFile& file : files)
+        entries.push_back(std::move(file.entry));
     return entries;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // File primitives the backup store is built from; each returns 0 or a Windows error code.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,5 +26,9 @@ struct FileRead {
 
 // Names of the entries of a folder (not recursive, without "." and ".."); empty when unreadable.
 [[nodiscard]] std::vector<std::wstring> listFolder(const std::wstring& path);
+
+// Last write time in the platform's finest unit (POSIX: nanoseconds, Windows: 100 ns); only for ordering
+// files of one folder against each other. Absent when the file cannot be queried.
+[[nodiscard]] std::optional<std::uint64_t> lastWriteTime(const std::wstring& path);
 
 }  // namespace tlx

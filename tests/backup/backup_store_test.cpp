@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -170,10 +171,12 @@ TEST(BackupStore, SameSecondSavesGetSuffixesAndNeverOverwrite) {
             continue;
         EXPECT_EQ(b, a.substr(0, a.size() - 7) + "-1.tlxbak");
         EXPECT_EQ(test::readBytes(first), firstBytes) << "the first backup is untouched";
+        // Both were written within the second; the one written last is the latest backup.
+        fs::last_write_time(first, fs::last_write_time(second) - std::chrono::milliseconds(5));
         const auto listed = listVolumeBackups(root.wide(), kVolume);
         ASSERT_EQ(listed.size(), 2u);
-        EXPECT_EQ(listed[0].path, first) << "the unsuffixed name sorts first";
-        EXPECT_EQ(listed[1].path, second);
+        EXPECT_EQ(listed[0].path, second);
+        EXPECT_EQ(listed[1].path, first);
         return;
     }
     GTEST_SKIP() << "SKIP: the clock never stayed within one second for two saves";
@@ -339,8 +342,12 @@ TEST(BackupStore, ListingKeepsOnlyReadableBackupsNewestFirst) {
         {"x.tlxbakx", &valid},
         {"notes.txt", &valid},
     };
-    for (const auto& [name, bytes] : files)
+    // One write time for all: the order here is the path order (ties inside a second are tested apart).
+    const fs::file_time_type written = fs::file_time_type::clock::now();
+    for (const auto& [name, bytes] : files) {
         test::writeBytes(folder / name, *bytes);
+        fs::last_write_time(folder / name, written);
+    }
 
     const auto listed = listVolumeBackups(root.wide(), kVolume);
     std::vector<std::string> names;
@@ -361,6 +368,67 @@ TEST(BackupStore, ListingKeepsOnlyReadableBackupsNewestFirst) {
     };
     EXPECT_EQ(names, expected);
     EXPECT_TRUE(fs::exists(folder / "20260101-000000Z_00000001_00000002.tlxbak")) << "damaged file stays on disk";
+}
+
+// Stamps have whole seconds; within one second the file written last is the latest change.
+TEST(BackupStore, ListingOrdersOneSecondByWriteTime) {
+    struct File {
+        const char* name;
+        int writtenMs;  // write time, relative to the others
+    };
+    struct Case {
+        const char* name;
+        std::vector<File> files;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"one second, the lower serial text written last",
+         {{"20240305-140709Z_F0000000_00000001.tlxbak", 0}, {"20240305-140709Z_00000001_00000002.tlxbak", 300}},
+         {"20240305-140709Z_00000001_00000002.tlxbak", "20240305-140709Z_F0000000_00000001.tlxbak"}},
+        {"one second, the higher serial text written last",
+         {{"20240305-140709Z_00000001_F0000000.tlxbak", 0}, {"20240305-140709Z_F0000000_00000002.tlxbak", 300}},
+         {"20240305-140709Z_F0000000_00000002.tlxbak", "20240305-140709Z_00000001_F0000000.tlxbak"}},
+        {"one second, the same change retried",
+         {{"20240305-140709Z_1A2B3C4D_0000BEEF.tlxbak", 0}, {"20240305-140709Z_1A2B3C4D_0000BEEF-1.tlxbak", 300}},
+         {"20240305-140709Z_1A2B3C4D_0000BEEF-1.tlxbak", "20240305-140709Z_1A2B3C4D_0000BEEF.tlxbak"}},
+        {"one second, equal write times keep the path order",
+         {{"20240305-140709Z_00000001_00000002.tlxbak", 0}, {"20240305-140709Z_F0000000_00000001.tlxbak", 0}},
+         {"20240305-140709Z_F0000000_00000001.tlxbak", "20240305-140709Z_00000001_00000002.tlxbak"}},
+        {"distinct seconds follow the stamps, not the write times",
+         {{"20240305-140710Z_00000001_00000002.tlxbak", 0},
+          {"20240305-140709Z_F0000000_00000001.tlxbak", 5000},
+          {"20240305-140708Z_00000003_00000004.tlxbak", 9000}},
+         {"20240305-140710Z_00000001_00000002.tlxbak", "20240305-140709Z_F0000000_00000001.tlxbak",
+          "20240305-140708Z_00000003_00000004.tlxbak"}},
+        {"a second group among others",
+         {{"20240305-140710Z_00000001_00000002.tlxbak", 0},
+          {"20240305-140709Z_00000005_00000006.tlxbak", 700},
+          {"20240305-140709Z_F0000000_00000005.tlxbak", 600},
+          {"20240305-140709Z_AAAAAAAA_F0000000.tlxbak", 500},
+          {"20240305-140708Z_00000003_00000004.tlxbak", 900}},
+         {"20240305-140710Z_00000001_00000002.tlxbak", "20240305-140709Z_00000005_00000006.tlxbak",
+          "20240305-140709Z_F0000000_00000005.tlxbak", "20240305-140709Z_AAAAAAAA_F0000000.tlxbak",
+          "20240305-140708Z_00000003_00000004.tlxbak"}},
+        {"names without a stamp keep the path order",
+         {{"a.tlxbak", 0}, {"b.tlxbak", -300}, {"2024030-140709Z_1_2.tlxbak", 0}, {"2024030-140709Z_3_4.tlxbak", -300}},
+         {"b.tlxbak", "a.tlxbak", "2024030-140709Z_3_4.tlxbak", "2024030-140709Z_1_2.tlxbak"}},
+    };
+    const auto valid = serializeBackup(backupFromPlan(fat32Plan(), kVolume, L"", "3.0.2", "x")).value();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TemporaryFolder root;
+        const fs::path folder = root.path() / kVolumeFolder;
+        fs::create_directories(folder);
+        const fs::file_time_type base = fs::file_time_type::clock::now() - std::chrono::hours(1);
+        for (const File& file : c.files) {
+            test::writeBytes(folder / file.name, valid);
+            fs::last_write_time(folder / file.name, base + std::chrono::milliseconds(file.writtenMs));
+        }
+        std::vector<std::string> names;
+        for (const BackupListEntry& entry : listVolumeBackups(root.wide(), kVolume))
+            names.push_back(fs::path(entry.path).filename().string());
+        EXPECT_EQ(names, c.expected);
+    }
 }
 
 TEST(BackupStore, VolumesWithoutBackupsListNothing) {

@@ -190,4 +190,12 @@ std::vector<std::wstring> listFolder(const std::wstring& path) {
     return names;
 }
 
+std::optional<std::uint64_t> lastWriteTime(const std::wstring& path) {
+    struct stat info {};
+    if (::stat(toUtf8(path).c_str(), &info) != 0 || info.st_mtim.tv_sec < 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u +
+           static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
+}
+
 }  // namespace tlx

@@ -174,4 +174,11 @@ std::vector<std::wstring> listFolder(const std::wstring& path) {
     return names;
 }
 
+std::optional<std::uint64_t> lastWriteTime(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    return (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
 }  // namespace tlx
