@@ -1,5 +1,5 @@
 // Console and redirected output on Windows: UTF-16 to a console window, UTF-8 without BOM elsewhere.
-#include <windows.h>
+#include "platform/win/windows.h"
 
 #include <string>
 
