@@ -45,6 +45,8 @@ int printOutcome(const CommandLine& line, const std::wstring& drive, const Chang
 [[nodiscard]] std::wstring backupsJson(const std::vector<BackupListEntry>& entries);
 [[nodiscard]] std::vector<std::wstring> backupsLines(const std::vector<BackupListEntry>& entries,
                                                      const std::wstring& argument, const std::wstring& backupDir);
+// The text before "Change the serial?": the confirmation and the warnings that apply, in their order.
+[[nodiscard]] std::wstring changeQuestion(const VolumeInfo& info, VolumeSerial newSerial, bool full64, bool bitLocker);
 // The question before a restore; match is the BackupMatch of the volume against the backup.
 [[nodiscard]] std::wstring restoreQuestion(const std::wstring& drive, const std::wstring& path,
                                            const BootSectorBackup& backup, bool raw, bool force, std::int32_t match,

@@ -50,6 +50,18 @@ std::wstring recoverHint(const std::wstring& drive, const std::wstring& backupPa
     return L"To recover, run:  qorin restore " + drive + L" \"" + backupPath + L"\" --raw";
 }
 
+std::wstring changeQuestion(const VolumeInfo& info, VolumeSerial newSerial, bool full64, bool bitLocker) {
+    const std::wstring drive = displayDrive(info);
+    const std::wstring newText =
+        full64 ? formatSerial64(newSerial) : formatSerial32(static_cast<std::uint32_t>(newSerial));
+    // The old serial is the one Windows reports, so always its 32-bit form.
+    std::wstring text = confirmationText(drive, info.fileSystem, formatSerial32(info.serial), newText);
+    if (info.windowsDrive) text += kLineEnd + windowsDriveWarning(drive);
+    if (info.partitionRole == PartitionRole::EfiSystem) text += kLineEnd + efiPartitionWarning(drive);
+    if (bitLocker) text += kLineEnd + bitLockerWarning(drive);
+    return text;
+}
+
 std::wstring changeResultJson(const std::wstring& drive, const ChangeResult& result, const OutcomeReport& report,
                               const std::wstring& backupPath) {
     const ChangePlan& plan = result.plan;
@@ -78,13 +90,8 @@ int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial new
         return 3;
     }
     if (!line.yes) {
-        const std::wstring newText =
-            line.full64 ? formatSerial64(newSerial) : formatSerial32(static_cast<std::uint32_t>(newSerial));
-        std::wstring text = confirmationText(drive, info.fileSystem, formatSerial32(info.serial), newText);
-        if (info.windowsDrive) text += kLineEnd + windowsDriveWarning(drive);
-        if (info.partitionRole == PartitionRole::EfiSystem) text += kLineEnd + efiPartitionWarning(drive);
-        if (systemVolumes().probe(info.volume) == DiskEncryption::BitLocker) text += kLineEnd + bitLockerWarning(drive);
-        printLine(text);
+        const bool bitLocker = systemVolumes().probe(info.volume) == DiskEncryption::BitLocker;
+        printLine(changeQuestion(info, newSerial, line.full64, bitLocker));
         if (!confirm(L"Change the serial?")) return 1;
     }
     FileBackupSink sink = backupSinkFor(line, info);

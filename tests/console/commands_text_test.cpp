@@ -231,6 +231,43 @@ TEST(SetText, SerialSyntaxLine) {
     EXPECT_EQ(recoverHint(L"E:", L"B"), L"To recover, run:  qorin restore E: \"B\" --raw");
 }
 
+TEST(SetText, ChangeQuestionAddsTheWarningsInTheirOrder) {
+    const std::wstring nl = kLineEnd;
+    VolumeInfo ntfs = exampleVolume();
+    ntfs.fileSystem = L"NTFS";
+    ntfs.fullSerial = 0x0123456789ABCDEF;
+    const std::wstring to64 = L"This will change the Volume Serial Number of E: (NTFS) from 1A2B-3C4D to "
+                              L"0000-0000-1234-ABCD. A backup of the boot sector will be saved first so you can "
+                              L"revert. Make sure no other program is using this drive.";
+    const std::wstring to32 = L"This will change the Volume Serial Number of E: (NTFS) from 1A2B-3C4D to 1234-ABCD. "
+                              L"A backup of the boot sector will be saved first so you can revert. Make sure no "
+                              L"other program is using this drive.";
+    VolumeInfo everything = ntfs;
+    everything.windowsDrive = true;
+    everything.partitionRole = PartitionRole::EfiSystem;
+    VolumeInfo recovery = ntfs;
+    recovery.partitionRole = PartitionRole::Recovery;
+    struct Case {
+        const char* name;
+        VolumeInfo info;
+        bool full64, bitLocker;
+        std::wstring expected;
+    };
+    const std::vector<Case> cases = {
+        {"32-bit", ntfs, false, false, to32},
+        {"64-bit new, 32-bit old", ntfs, true, false, to64},
+        {"recovery partition has no warning", recovery, false, false, to32},
+        {"bitlocker", ntfs, false, true, to32 + nl + bitLockerWarning(L"E:")},
+        {"all three",
+         everything, false, true,
+         to32 + nl + windowsDriveWarning(L"E:") + nl + efiPartitionWarning(L"E:") + nl + bitLockerWarning(L"E:")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(changeQuestion(c.info, 0x1234ABCD, c.full64, c.bitLocker), c.expected);
+    }
+}
+
 TEST(RestoreText, QuestionsForEachMatch) {
     BootSectorBackup ntfs;
     ntfs.serialBytes = 8;
