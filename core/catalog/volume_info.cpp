@@ -33,7 +33,7 @@ bool hasMountPoints(const VolumeInfo& v) {
 
 }  // namespace
 
-int compareOrdinalIgnoreCase(const std::wstring& a, const std::wstring& b) {
+int compareUpperCased(const std::wstring& a, const std::wstring& b) {
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < common; ++i) {
         const std::uint32_t x = upperOf(static_cast<std::uint32_t>(a[i]));

@@ -36,7 +36,9 @@ struct VolumeInfo {
 [[nodiscard]] bool bitLockerHintFor(std::int32_t protection);              // 1, 3, 4, 5, 6
 // Stable: mounted before hidden, by first mount point ignoring case; hidden keep their order.
 void sortVolumes(std::vector<VolumeInfo>& volumes);
-// Ordinal comparison ignoring case, as CompareStringOrdinal does.
+// Ordinal comparison ignoring case: the system's CompareStringOrdinal on Windows, compareUpperCased elsewhere.
 [[nodiscard]] int compareOrdinalIgnoreCase(const std::wstring& a, const std::wstring& b);
+// Code units compared after a simple upper-case mapping of Latin, Greek and Cyrillic letters.
+[[nodiscard]] int compareUpperCased(const std::wstring& a, const std::wstring& b);
 
 }  // namespace tlx

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <cwctype>
 #include <optional>
 #include <string>
 #include <vector>
@@ -193,6 +194,42 @@ void checkEnumeration() {
     check(!tlx::findVolume(L"Q:"), L"findVolume Q: is absent");
 }
 
+// Names and mount points compare by the system's upper-case table, beyond the scripts a small table knows.
+void checkCaseBlindComparison() {
+    struct Case { const wchar_t* a; const wchar_t* b; int expected; };
+    const Case cases[] = {
+        {L"\u03ac", L"\u0386", 0},       // Greek alpha with tonos
+        {L"\uff41", L"\uff21", 0},       // fullwidth a
+        {L"\u1ef9", L"\u1ef8", 0},       // Vietnamese y with tilde
+        {L"\u0561", L"\u0531", 0},       // Armenian ayb
+        {L"\u03ac", L"\u038c", -1},      // upper-cased first: U+0386 before U+038C
+        {L"abc", L"ABD", -1},
+        {L"C:\\", L"c:\\mount\\", -1},
+    };
+    for (const Case& c : cases) {
+        const int got = tlx::compareOrdinalIgnoreCase(c.a, c.b);
+        const int back = tlx::compareOrdinalIgnoreCase(c.b, c.a);
+        check(((got > 0) - (got < 0)) == c.expected && ((back > 0) - (back < 0)) == -c.expected,
+              L"compare \"" + std::wstring(c.a) + L"\" with \"" + std::wstring(c.b) + L"\" gives " +
+                  std::to_wstring(c.expected) + L" (got " + std::to_wstring(got) + L")");
+    }
+
+    std::vector<tlx::VolumeInfo> list(2);
+    list[0].volume = L"omicron";
+    list[0].mountPoints = {L"C:\\\u038c\\"};
+    list[1].volume = L"alpha";
+    list[1].mountPoints = {L"C:\\\u03ac\\"};
+    tlx::sortVolumes(list);
+    check(list[0].volume == L"alpha", L"a folder named with a lower-case Greek letter sorts by its upper case");
+
+    const std::optional<tlx::VolumeInfo> c = tlx::findVolume(L"C:");
+    if (c) {
+        std::wstring upper = tlx::volumeNameOf(*c);
+        for (wchar_t& ch : upper) ch = static_cast<wchar_t>(std::towupper(ch));
+        check(tlx::findVolumeIn({*c}, upper).has_value(), L"the volume name is found in upper case");
+    }
+}
+
 void checkServices(const Arguments& args) {
     struct TextCase { std::uint32_t code; bool systemText; };
     const TextCase texts[] = {{2, true}, {5, true}, {38, true}, {50, true}, {87, true}, {123, true},
@@ -231,8 +268,10 @@ void checkThreadState() {
         (void)tlx::enumerateVolumes();
         const DWORD afterEnumeration = GetThreadErrorMode();
         (void)tlx::volumeNameFor(L"Q:");
-        check(afterEnumeration == mode && GetThreadErrorMode() == mode,
-              L"error mode " + std::to_wstring(mode) + L" restored after enumeration and resolution");
+        const DWORD afterResolution = GetThreadErrorMode();
+        (void)tlx::devicePathFor(L"C:\\no such folder");
+        check(afterEnumeration == mode && afterResolution == mode && GetThreadErrorMode() == mode,
+              L"error mode " + std::to_wstring(mode) + L" restored after enumeration, resolution and a folder's path");
     }
     SetThreadErrorMode(0, nullptr);
 
@@ -259,6 +298,7 @@ int wmain(int argc, wchar_t** argv) {
     checkTransferLimits();
     checkResolution();
     checkEnumeration();
+    checkCaseBlindComparison();
     checkImageDrive(args);
     checkServices(args);
     checkThreadState();
