@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "backup/sha256.h"
@@ -405,13 +407,19 @@ TEST(BackupFile, ReadingFiles) {
         {"missing folder", folder.path() / "no" / "x.tlxbak", BackupParseError::Truncated, 2},
         {"under a file", folder.path() / "good.tlxbak" / "x.tlxbak", BackupParseError::Truncated, 3},
         {"a folder", folder.path(), BackupParseError::Truncated, 5},
+        {"a FIFO", folder.path() / "fifo.tlxbak", BackupParseError::Truncated, 5},
     };
+    // The FIFO has a writer, so that even a reader that waits for one gets through to judge it.
+    ASSERT_EQ(::mkfifo((folder.path() / "fifo.tlxbak").c_str(), 0600), 0);
+    const int writer = ::open((folder.path() / "fifo.tlxbak").c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const BackupReadResult read = readBackupFile(c.path.wstring());
         EXPECT_EQ(read.parseError, c.expected) << backupParseErrorName(read.parseError);
         EXPECT_EQ(read.systemError, c.systemError);
     }
+    ::close(writer);
 }
 
 TEST(BackupFile, FilesBeyondTheLimitAreNotRead) {

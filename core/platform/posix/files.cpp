@@ -20,6 +20,7 @@ namespace tlx {
 namespace {
 
 constexpr std::size_t kWritePiece = 1024 * 1024;
+constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorWriteFault = 29;
 constexpr std::uint32_t kErrorHandleEof = 38;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
@@ -75,6 +76,19 @@ std::uint32_t syncFolderOf(const std::string& path) {
     return 0;
 }
 
+// Opened with O_NONBLOCK only so that a FIFO cannot hang the open; a regular file gets ordinary I/O.
+std::uint32_t regularAndBlocking(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return posix::lastWindowsError();
+    if (!S_ISREG(info.st_mode))
+        return kErrorAccessDenied;  // a folder, FIFO or device is not a file, as on Windows
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return posix::lastWindowsError();
+    return 0;
+}
+
 bool isFolder(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -107,9 +121,12 @@ std::uint32_t createDirectories(const std::wstring& path) {
 
 std::uint32_t writeFileThrough(const std::wstring& path, std::span<const std::uint8_t> bytes) {
     const std::string name = toUtf8(path);
-    UniqueFd fd(::open(name.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644));
+    // Never through a link planted at the name, nor into a FIFO (which would block or swallow the bytes).
+    UniqueFd fd(::open(name.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
     if (!fd.valid())
         return posix::lastWindowsError();
+    if (const std::uint32_t error = regularAndBlocking(fd.get()); error != 0)
+        return error;
     std::uint32_t error = writeAll(fd.get(), bytes);
     if (error == 0 && ::fsync(fd.get()) != 0)
         error = posix::lastWindowsError();
@@ -141,18 +158,18 @@ void deleteFile(const std::wstring& path) {
 
 FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes) {
     FileRead result;
-    UniqueFd fd(::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
         result.error = posix::lastWindowsError();
+        return result;
+    }
+    if (const std::uint32_t error = regularAndBlocking(fd.get()); error != 0) {
+        result.error = error;
         return result;
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
         result.error = posix::lastWindowsError();
-        return result;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        result.error = posix::windowsError(EISDIR);
         return result;
     }
     const auto size = static_cast<std::uint64_t>(info.st_size);
