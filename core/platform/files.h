@@ -11,7 +11,7 @@ namespace tlx {
 // Creates the folder and any missing parents; an existing folder is not an error.
 [[nodiscard]] std::uint32_t createDirectories(const std::wstring& path);
 // Creates or truncates, writes through in pieces of at most 1 MiB, flushes, closes.
-// On any failure the file is deleted.
+// On any failure the file is deleted. POSIX: refuses a symbolic link or a non-file at the path.
 [[nodiscard]] std::uint32_t writeFileThrough(const std::wstring& path, std::span<const std::uint8_t> bytes);
 // Renames without ever replacing; 80 or 183 when the target exists. Written through.
 [[nodiscard]] std::uint32_t moveNoReplace(const std::wstring& from, const std::wstring& to);
@@ -22,6 +22,7 @@ struct FileRead {
     bool tooLarge = false;    // larger than the limit; nothing was read
     std::vector<std::uint8_t> bytes;
 };
+// Only regular files are read (POSIX refuses FIFOs and devices without waiting on them).
 [[nodiscard]] FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes);
 
 // Names of the entries of a folder (not recursive, without "." and ".."); empty when unreadable.
