@@ -92,11 +92,17 @@ bool sameRegions(const BootSectorBackup& written, const BootSectorBackup& read) 
 std::wstring backupFolderName(std::wstring_view volume) {
     std::wstring name;
     if (!volume.empty() && volume.front() == L'/') {
-        // A device or image path becomes one component: /dev/sdb1 gives dev_sdb1.
-        name.assign(volume.substr(1));
-        while (!name.empty() && name.back() == L'/')
-            name.pop_back();
-        std::replace(name.begin(), name.end(), L'/', L'_');
+        // A device or image path becomes one component: /dev/sdb1 gives dev_sdb1. A '_' or '%'
+        // of the path itself is escaped, so that /a_b/x and /a/b_x keep folders of their own.
+        std::wstring_view path = volume.substr(1);
+        while (!path.empty() && path.back() == L'/')
+            path.remove_suffix(1);
+        for (const wchar_t c : path) {
+            if (c == L'/') name += L'_';
+            else if (c == L'_') name += L"%5F";
+            else if (c == L'%') name += L"%25";
+            else name += c;
+        }
         // "/.." must not name the backups folder's parent.
         if (name == L"." || name == L"..")
             name.insert(name.begin(), L'_');

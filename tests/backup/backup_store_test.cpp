@@ -62,6 +62,10 @@ TEST(BackupStore, FolderNames) {
         {L"/dev/loop0/", L"dev_loop0"},
         {L"/..", L"_.."},
         {L"/../etc", L".._etc"},
+        // Two paths that differ only in '/' against '_' keep folders of their own.
+        {L"/srv/a_b/x.img", L"srv_a%5Fb_x.img"},
+        {L"/srv/a/b_x.img", L"srv_a_b%5Fx.img"},
+        {L"/srv/100%/x.img", L"srv_100%25_x.img"},
     };
     for (const auto& [volume, expected] : cases) {
         EXPECT_EQ(backupFolderName(volume), expected) << "for " << fs::path(volume).string();
