@@ -38,6 +38,13 @@ std::wstring trimmed(const std::wstring& text) {
     return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
 }
 
+// Only block devices and regular files hold volumes; a folder is refused as Windows refuses it.
+std::uint32_t kindRefusal(const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) return kAccessDenied;
+    if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) return kNotSupported;
+    return 0;
+}
+
 // Why a drive text gave no device path, as precisely as the file system can tell.
 std::uint32_t refusalFor(const std::wstring& driveSpec) {
     const std::wstring text = trimmed(driveSpec);
@@ -45,9 +52,8 @@ std::uint32_t refusalFor(const std::wstring& driveSpec) {
     if (text.starts_with(L"UUID=") || text.starts_with(L"LABEL=") || text.starts_with(L"PARTUUID=")) return 2;
     struct stat st{};
     if (stat(toUtf8(text).c_str(), &st) != 0) return lastWindowsError();
-    if (S_ISDIR(st.st_mode)) return kAccessDenied;
-    if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) return kNotSupported;
-    return 123;
+    const std::uint32_t refusal = kindRefusal(st);
+    return refusal != 0 ? refusal : 123;
 }
 
 }  // namespace
@@ -72,14 +78,8 @@ std::unique_ptr<VolumeDevice> VolumeDevice::openPath(const std::string& path, De
         error = lastWindowsError();
         return nullptr;
     }
-    if (S_ISDIR(st.st_mode)) {
-        error = kAccessDenied;
+    if ((error = kindRefusal(st)) != 0)
         return nullptr;
-    }
-    if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) {
-        error = kNotSupported;
-        return nullptr;
-    }
 
     const int mode = (access == DeviceAccess::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_DSYNC;
     bool direct = tryDirect;
@@ -97,14 +97,8 @@ std::unique_ptr<VolumeDevice> VolumeDevice::openPath(const std::string& path, De
         error = lastWindowsError();
         return nullptr;
     }
-    if (S_ISDIR(st.st_mode)) {
-        error = kAccessDenied;
+    if ((error = kindRefusal(st)) != 0)
         return nullptr;
-    }
-    if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) {
-        error = kNotSupported;
-        return nullptr;
-    }
     const int flags = fcntl(fd.get(), F_GETFL);
     if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
         error = lastWindowsError();
