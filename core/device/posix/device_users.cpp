@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -74,6 +76,24 @@ bool openedElsewhere(const std::string& path, bool blockDevice, dev_t rdev, std:
         }
     }
     return false;
+}
+
+std::optional<bool> fileOpenedElsewhere(int fd) {
+    // A lease break in the instant the lease is held would raise SIGIO, whose default ends the
+    // process; nothing has been written yet at this point, but it is ignored for that instant.
+    struct sigaction ignore{}, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    if (sigaction(SIGIO, &ignore, &previous) != 0) return std::nullopt;
+    std::optional<bool> answer;
+    if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+        fcntl(fd, F_SETLEASE, F_UNLCK);
+        answer = false;
+    } else if (errno == EAGAIN || errno == EBUSY) {
+        answer = true;
+    }
+    sigaction(SIGIO, &previous, nullptr);
+    return answer;
 }
 
 bool namedByMount(const std::string& path, bool blockDevice, dev_t rdev) {

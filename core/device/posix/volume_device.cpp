@@ -246,7 +246,9 @@ std::uint32_t VolumeDevice::tryLock() {
         if (errno == EBADF) return kAccessDenied;  // opened for reading only
         return lastWindowsError();
     }
-    if (backsLoopDevice(path_) || openedElsewhere(path_, false, 0, own) || namedByMount(path_, false, 0)) {
+    const std::optional<bool> elsewhere = fileOpenedElsewhere(fd_.get());
+    const bool opened = elsewhere ? *elsewhere : openedElsewhere(path_, false, 0, own);
+    if (opened || backsLoopDevice(path_) || namedByMount(path_, false, 0)) {
         whole.l_type = F_UNLCK;
         fcntl(fd_.get(), F_OFD_SETLK, &whole);
         return kInUse;
