@@ -7,6 +7,7 @@
 #include <optional>
 #include <sys/stat.h>
 
+#include "device/posix/device_users.h"
 #include "device/posix_fixtures.h"
 #include "platform/text.h"
 
@@ -247,6 +248,25 @@ TEST_F(ImageDevice, LockIsRefusedWhileAnotherProcessHasTheImageOpen) {
         EXPECT_EQ(device->lastError(), 170u);
     }
     EXPECT_TRUE(device->lock()) << device->lastError();
+}
+
+// The lease answers where the kernel grants leases; the /proc walk answers everywhere else. Both
+// must agree on who else has an image open.
+TEST_F(ImageDevice, LeaseAndProcWalkAgreeOnOtherOpeners) {
+    posix::UniqueFd own(::open(image.c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_TRUE(own.valid());
+    const int ownFds[] = {own.get()};
+    const std::optional<bool> alone = posix::fileOpenedElsewhere(own.get());
+    ASSERT_TRUE(alone.has_value()) << "leases are unavailable here";
+    EXPECT_FALSE(*alone);
+    EXPECT_FALSE(posix::openedElsewhere(image, false, 0, ownFds));
+    {
+        testing::OtherProcessHolding holder(image);
+        ASSERT_TRUE(holder.holding());
+        EXPECT_EQ(posix::fileOpenedElsewhere(own.get()), std::optional<bool>(true));
+        EXPECT_TRUE(posix::openedElsewhere(image, false, 0, ownFds));
+    }
+    EXPECT_EQ(posix::fileOpenedElsewhere(own.get()), std::optional<bool>(false));
 }
 
 class LoopDeviceTest : public ImageDevice {
