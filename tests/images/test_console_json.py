@@ -2,8 +2,6 @@
 
 import json
 import os
-import pty
-import select
 import subprocess
 import sys
 import unittest
@@ -179,7 +177,7 @@ class ImageTest(unittest.TestCase):
         for answer, code, serial in cases:
             with self.subTest(answer=answer):
                 im.make_fat(self.image, 32, 0x1A2B3C4D)
-                out, returncode = self.run_on_terminal(
+                out, returncode = im.qorin_on_terminal(
                     ["set", self.image, "1234-ABCD", "--backup-dir", self.backups], answer)
                 self.assertEqual(returncode, code, out)
                 self.assertIn("Change the serial? [y/N] ", out)
@@ -187,31 +185,6 @@ class ImageTest(unittest.TestCase):
                 if code != 0:
                     self.assertTrue(out.endswith("[y/N] "), "a declined change reports nothing: " + out)
 
-    def run_on_terminal(self, arguments, answer):
-        """Runs qorin with a terminal on standard input and types answer once the question shows."""
-        primary, secondary = pty.openpty()
-        proc = subprocess.Popen([im.QORIN, *arguments], stdin=secondary, stdout=subprocess.PIPE,
-                                stderr=subprocess.STDOUT, env=im.qorin_environment())
-        os.close(secondary)
-        out = b""
-        try:
-            while b"[y/N] " not in out:
-                ready, _, _ = select.select([proc.stdout], [], [], im.TIMEOUT)
-                if not ready:
-                    break
-                chunk = os.read(proc.stdout.fileno(), 4096)
-                if not chunk:
-                    break
-                out += chunk
-            os.write(primary, answer.encode("utf-8"))
-            rest, _ = proc.communicate(timeout=im.TIMEOUT)
-            out += rest
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-            os.close(primary)
-        return out.decode("utf-8"), proc.returncode
 
     @unittest.skipUnless(im.is_root(), "needs root to run qorin as another user")
     def test_unelevated_change_is_refused_before_asking(self):
