@@ -1,23 +1,11 @@
 // The computer's own volumes for the writing operations.
-#include "device/volume_access.h"
+#include "device/system_volume_access.h"
 #include "device/win/volume_device.h"
 
 namespace tlx {
-namespace {
-
-class SystemVolumes final : public VolumeAccess {
-public:
-    std::unique_ptr<LockableDevice> open(const std::wstring& driveSpec, DeviceAccess access,
-                                         std::uint32_t& error) override {
-        return win::VolumeDevice::open(driveSpec, access, error);
-    }
-    DiskEncryption probe(const std::wstring& driveSpec) override { return probeDiskEncryption(driveSpec).answer; }
-};
-
-}  // namespace
 
 VolumeAccess& systemVolumes() {
-    static SystemVolumes volumes;
+    static SystemVolumeAccess<win::VolumeDevice> volumes;
     return volumes;
 }
 
