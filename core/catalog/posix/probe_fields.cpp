@@ -61,12 +61,24 @@ ProbeValues probeVolume(const std::string& path) {
                                       BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID | BLKID_SUBLKS_VERSION);
     blkid_probe_enable_partitions(probe.get(), 1);
     blkid_probe_set_partitions_flags(probe.get(), BLKID_PARTS_ENTRY_DETAILS);
-    if (blkid_do_safeprobe(probe.get()) != 0) return values;
+    // The full probe reads about 1 MB per volume (ZFS labels at both ends, RAID superblocks near the
+    // end), so the types this program works on are asked first: a few KB from the start of the volume.
+    // A RAID member is among them, so that a FAT mirror half is never taken for a plain FAT volume.
+    char vfat[] = "vfat", exfat[] = "exfat", ntfs[] = "ntfs", bitLocker[] = "BitLocker", raid[] = "linux_raid_member";
+    char* ours[] = {vfat, exfat, ntfs, bitLocker, raid, nullptr};
+    blkid_probe_filter_superblocks_type(probe.get(), BLKID_FLTR_ONLYIN, ours);
+    if (blkid_do_safeprobe(probe.get()) < 0) return values;  // unreadable, or claimed twice
+    values.partEntryType = valueOf(probe.get(), "PART_ENTRY_TYPE");
+    if (valueOf(probe.get(), "TYPE").empty()) {
+        // None of them: the full probe names the rest (ext4, ZFS, LVM ...); the partition entry is known.
+        blkid_probe_enable_partitions(probe.get(), 0);
+        blkid_probe_reset_superblocks_filter(probe.get());
+        if (blkid_do_safeprobe(probe.get()) != 0) return values;
+    }
     values.type = valueOf(probe.get(), "TYPE");
     values.version = valueOf(probe.get(), "VERSION");
     values.label = valueOf(probe.get(), "LABEL");
     values.uuid = valueOf(probe.get(), "UUID");
-    values.partEntryType = valueOf(probe.get(), "PART_ENTRY_TYPE");
     // A BitLocker volume keeps a FAT-like BPB that libblkid takes for vfat. Its sector 0 is in the
     // page cache now that libblkid has read it, so this look costs one cached read, no disk I/O.
     if (values.type == "vfat" || values.type == "exfat" || values.type == "ntfs") {
