@@ -6,8 +6,7 @@ namespace tlx {
 std::optional<VolumeInfo> findVolume(const std::wstring& driveSpec) {
     const std::optional<std::wstring> name = volumeNameFor(driveSpec);
     if (!name) return std::nullopt;
-    if (std::optional<VolumeInfo> found = findVolumeIn(enumerateVolumes(), *name)) return found;
-    return describeUnlistedVolume(*name);
+    return describeVolume(*name);
 }
 
 std::optional<VolumeInfo> findVolumeIn(const std::vector<VolumeInfo>& volumes, const std::wstring& volumeName) {

@@ -11,9 +11,9 @@ namespace tlx {
 [[nodiscard]] std::optional<std::wstring> volumeNameFor(const std::wstring& driveSpec);
 // A copy of the matching record, hidden volumes included.
 [[nodiscard]] std::optional<VolumeInfo> findVolume(const std::wstring& driveSpec);
-// A volume the enumeration does not list that the platform can still describe (POSIX: a disk-image
-// file); absent on Windows. Platform implementation.
-[[nodiscard]] std::optional<VolumeInfo> describeUnlistedVolume(const std::wstring& volumeName);
+// The record of the volume with this name, hidden volumes included. Platform implementation: Windows
+// searches the enumeration; POSIX describes the one block device or disk-image file alone.
+[[nodiscard]] std::optional<VolumeInfo> describeVolume(const std::wstring& volumeName);
 // Same, over a given list (pure, for tests).
 [[nodiscard]] std::optional<VolumeInfo> findVolumeIn(const std::vector<VolumeInfo>& volumes,
                                                      const std::wstring& volumeName);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "catalog/posix/probe_fields.h"
 #include "catalog/resolve.h"
@@ -111,19 +112,52 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
     return info;
 }
 
+// The record the list shows for a block device of /sys/class/block, if it shows one.
+std::optional<VolumeInfo> listedVolume(const std::string& name, const std::vector<posix::MountEntry>& mounts) {
+    const std::optional<Candidate> c = candidateFor(name);
+    if (!c) return std::nullopt;
+    VolumeInfo info = describe(*c, mounts);
+    // A fixed whole disk without a file system is free space, not a volume; empty drives still show.
+    if (!info.mediaPresent && info.mountPoints.empty() && !c->partition && info.type == DriveType::Fixed)
+        return std::nullopt;
+    return info;
+}
+
+// The name under /sys/class/block of a block device, from its device number.
+std::optional<std::string> blockNameOf(dev_t rdev) {
+    const std::string link = "/sys/dev/block/" + std::to_string(major(rdev)) + ":" + std::to_string(minor(rdev));
+    char target[4096];
+    const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+    if (length <= 0) return std::nullopt;
+    const std::string_view path(target, static_cast<std::size_t>(length));
+    return std::string(path.substr(path.rfind('/') + 1));
+}
+
+// A disk-image file; it is never listed.
+VolumeInfo imageVolume(const std::wstring& volumeName, const struct stat& image) {
+    VolumeInfo info;
+    info.volume = volumeName;
+    info.type = DriveType::Fixed;
+    info.sizeBytes = static_cast<std::uint64_t>(image.st_size);
+    // FUSE drivers such as ntfs-3g mount image files directly and name them as the source.
+    for (const posix::MountEntry& m : posix::readMountTable()) {
+        struct stat source{};
+        if (!m.source.starts_with("/") || stat(m.source.c_str(), &source) != 0) continue;
+        if (source.st_dev != image.st_dev || source.st_ino != image.st_ino || !S_ISREG(source.st_mode)) continue;
+        if (info.mountPoints.empty()) info.readOnly = m.readOnly;
+        info.mountPoints.push_back(fromUtf8(m.mountPoint));
+    }
+    posix::applyProbeValues(info, posix::probeVolume(toUtf8(volumeName)));
+    return info;
+}
+
 }  // namespace
 
 std::vector<VolumeInfo> enumerateVolumes() {
     const std::vector<posix::MountEntry> mounts = posix::readMountTable();
     std::vector<VolumeInfo> volumes;
-    for (const std::string& name : entriesOf("/sys/class/block")) {
-        const std::optional<Candidate> c = candidateFor(name);
-        if (!c) continue;
-        VolumeInfo info = describe(*c, mounts);
-        // A fixed whole disk without a file system is free space, not a volume; empty drives still show.
-        if (!info.mediaPresent && info.mountPoints.empty() && !c->partition && info.type == DriveType::Fixed) continue;
-        volumes.push_back(std::move(info));
-    }
+    for (const std::string& name : entriesOf("/sys/class/block"))
+        if (std::optional<VolumeInfo> info = listedVolume(name, mounts)) volumes.push_back(std::move(*info));
     sortVolumes(volumes);
     return volumes;
 }
@@ -132,23 +166,18 @@ std::optional<std::wstring> volumeNameFor(const std::wstring& driveSpec) {
     return devicePathFor(driveSpec);
 }
 
-std::optional<VolumeInfo> describeUnlistedVolume(const std::wstring& volumeName) {
+std::optional<VolumeInfo> describeVolume(const std::wstring& volumeName) {
+    // Only the named device or image is probed: the others may be many, slow or asleep.
     const std::string path = toUtf8(volumeName);
     struct stat st{};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    VolumeInfo info;
-    info.volume = volumeName;
-    info.type = DriveType::Fixed;
-    info.sizeBytes = static_cast<std::uint64_t>(st.st_size);
-    // FUSE drivers such as ntfs-3g mount image files directly and name them as the source.
-    for (const posix::MountEntry& m : posix::readMountTable()) {
-        if (!m.source.starts_with("/")) continue;
-        const auto source = devicePathFor(fromUtf8(m.source));
-        if (!source || *source != volumeName) continue;
-        if (info.mountPoints.empty()) info.readOnly = m.readOnly;
-        info.mountPoints.push_back(fromUtf8(m.mountPoint));
-    }
-    posix::applyProbeValues(info, posix::probeVolume(path));
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    if (S_ISREG(st.st_mode)) return imageVolume(volumeName, st);
+    if (!S_ISBLK(st.st_mode)) return std::nullopt;
+    const std::optional<std::string> name = blockNameOf(st.st_rdev);
+    if (!name) return std::nullopt;
+    std::optional<VolumeInfo> info = listedVolume(*name, posix::readMountTable());
+    // Listed under another name (a device node outside /dev): not the volume the user named.
+    if (info && info->volume != volumeName) return std::nullopt;
     return info;
 }
 

@@ -3,8 +3,8 @@
 
 namespace tlx {
 
-std::optional<VolumeInfo> describeUnlistedVolume(const std::wstring&) {
-    return std::nullopt;
+std::optional<VolumeInfo> describeVolume(const std::wstring& volumeName) {
+    return findVolumeIn(enumerateVolumes(), volumeName);
 }
 
 }  // namespace tlx
