@@ -9,7 +9,7 @@ namespace tlx {
 
 using Sha256Function = std::optional<Sha256Digest> (*)(std::span<const std::uint8_t> bytes);
 
-// BCrypt on Windows, libcrypto elsewhere; absent when the provider fails.
+// BCrypt on Windows, Nettle elsewhere; absent when the provider fails.
 [[nodiscard]] std::optional<Sha256Digest> platformSha256(std::span<const std::uint8_t> bytes);
 
 // Routes sha256() through replacement (nullptr restores the platform's); returns the previous one.

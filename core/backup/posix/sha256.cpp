@@ -1,31 +1,17 @@
-// SHA-256 through libcrypto's EVP interface.
-#include <memory>
-
-#include <openssl/evp.h>
+// SHA-256 through Nettle, linked statically: the hash costs no shared library at start-up.
+#include <nettle/sha2.h>
 
 #include "backup/sha256_provider.h"
 
 namespace tlx {
 
-namespace {
-
-struct DigestContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
-
-}  // namespace
-
 std::optional<Sha256Digest> platformSha256(std::span<const std::uint8_t> bytes) {
-    DigestContext context(EVP_MD_CTX_new());
-    if (!context)
-        return std::nullopt;
+    static_assert(SHA256_DIGEST_SIZE == std::tuple_size_v<Sha256Digest>);
+    sha256_ctx context;
+    sha256_init(&context);
+    sha256_update(&context, bytes.size(), bytes.data());
     Sha256Digest digest{};
-    unsigned int length = 0;
-    if (EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1 ||
-        EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1 ||
-        EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1 || length != digest.size())
-        return std::nullopt;
+    sha256_digest(&context, digest.size(), digest.data());
     return digest;
 }
 
