@@ -4,7 +4,9 @@
 #include <blkid/blkid.h>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
+#include <vector>
 
 #include "device/posix/mount_table.h"
 #include "platform/text.h"
@@ -15,10 +17,22 @@ namespace {
 
 using CString = std::unique_ptr<char, decltype(&std::free)>;
 
+// One run resolves the same volume several times (catalogue, device, encryption probe); a path this
+// process has already found canonical is not walked again with readlink.
 std::optional<std::string> canonicalPath(const std::string& path) {
+    static std::mutex lock;
+    static std::vector<std::string> known;
+    {
+        const std::lock_guard guard(lock);
+        for (const std::string& k : known)
+            if (k == path) return path;
+    }
     CString resolved(realpath(path.c_str(), nullptr), &std::free);
     if (!resolved) return std::nullopt;
-    return std::string(resolved.get());
+    std::string result(resolved.get());
+    const std::lock_guard guard(lock);
+    known.push_back(result);
+    return result;
 }
 
 bool isVolumeFile(const std::string& path) {

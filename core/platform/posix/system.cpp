@@ -2,7 +2,7 @@
 #include "platform/system.h"
 
 #include <cerrno>
-#include <ctime>
+#include <chrono>
 #include <string>
 #include <sys/random.h>
 #include <unistd.h>
@@ -10,17 +10,19 @@
 namespace tlx {
 
 UtcTime utcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
+    // Calendar arithmetic on the system clock: gmtime_r would read /etc/localtime first.
+    using namespace std::chrono;
+    const auto now = floor<seconds>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date(day);
+    const hh_mm_ss time(now - day);
     UtcTime t;
-    t.year = static_cast<unsigned>(parts.tm_year + 1900);
-    t.month = static_cast<unsigned>(parts.tm_mon + 1);
-    t.day = static_cast<unsigned>(parts.tm_mday);
-    t.hour = static_cast<unsigned>(parts.tm_hour);
-    t.minute = static_cast<unsigned>(parts.tm_min);
-    // A leap second reads as 59, as Windows never reports 60.
-    t.second = static_cast<unsigned>(parts.tm_sec > 59 ? 59 : parts.tm_sec);
+    t.year = static_cast<unsigned>(static_cast<int>(date.year()));
+    t.month = static_cast<unsigned>(date.month());
+    t.day = static_cast<unsigned>(date.day());
+    t.hour = static_cast<unsigned>(time.hours().count());
+    t.minute = static_cast<unsigned>(time.minutes().count());
+    t.second = static_cast<unsigned>(time.seconds().count());  // the system clock has no leap second
     return t;
 }
 
