@@ -1,19 +1,18 @@
 #!/usr/bin/env bash
 # Times qorin set against the Linux tools that change serials without a backup (fatlabel -i,
 # tune.exfat -I, ntfslabel --new-serial) on 64 MiB images, and counts their system calls and the
-# bytes they read and write. A measurement, not a test: it prints numbers and ratios.
+# bytes they read from and write to the image. A measurement, not a test: it prints numbers and ratios.
 #
 #   bench/peers.sh [repetitions]        QORIN=path overrides the qorin to measure
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 reps=${1:-9}
-qorin=${QORIN:-build/e2e-release/console/qorin}
-if [ ! -x "$qorin" ]; then
-  # A sanitizer build would measure the sanitizers, so build an optimised one of our own.
-  cmake -S . -B build/e2e-release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build/e2e-release --target qorin -- -j2 >/dev/null
-  qorin=build/e2e-release/console/qorin
+qorin=${QORIN:-build/release/console/qorin}
+if [ -z "${QORIN:-}" ]; then
+  # A sanitizer build would measure the sanitizers, so the release preset's qorin is measured.
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target qorin -- -j2 >/dev/null
 fi
 for tool in mkfs.fat mkfs.exfat mkntfs fatlabel tune.exfat ntfslabel strace blkid; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -69,19 +68,22 @@ median_us() {  # tool fs [durable]
   printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((reps + 1) / 2))p"
 }
 
-# System calls (strace -c -f) and bytes read and written (read, write, pread64, pwrite64).
+# System calls of the whole run, process start included (strace -c -f), and the bytes read from
+# and written to the image itself (strace -y names each descriptor's file).
 counts() {  # tool fs -> "calls read written"
   local calls
   cp "$work/$2.tmpl" "$work/run.img"
   calls=$(strace -c -f -o "$work/summary" $(command_for "$1" "$2" "$work/run.img" 0) >/dev/null 2>&1;
           awk '$NF == "total" { print $4 }' "$work/summary")
   cp "$work/$2.tmpl" "$work/run.img"
-  strace -f -e trace=read,write,pread64,pwrite64 -o "$work/io" \
+  strace -f -y -e trace=read,write,pread64,pwrite64,readv,writev,preadv,pwritev -o "$work/io" \
     $(command_for "$1" "$2" "$work/run.img" 0) >/dev/null 2>&1 || true
-  awk -v calls="$calls" '
+  awk -v calls="$calls" -v image="$work/run.img" '
     / = [0-9]+$/ {
-      if ($0 ~ /(^|[ \]])(read|pread64)\(/) r += $NF
-      else if ($0 ~ /(^|[ \]])(write|pwrite64)\(/) w += $NF
+      path = $0; sub(/^[^(]*\([0-9]+</, "", path); sub(/>.*/, "", path)
+      if (path != image) next
+      if ($0 ~ /(^|[ \]])p?readv?(64)?\(/) r += $NF
+      else if ($0 ~ /(^|[ \]])p?writev?(64)?\(/) w += $NF
     }
     END { printf "%s %d %d\n", calls, r, w }' "$work/io"
 }
@@ -96,27 +98,28 @@ check_changed() {  # tool fs: one run must really change the serial, or its numb
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "-"; else printf "%.2f", a / b }'; }
 
-printf 'qorin: %s, %d repetitions, 64 MiB images\n\n' "$qorin" "$reps"
-printf '%-6s %-11s %10s %8s %11s %11s\n' FS tool median_ms syscalls read_bytes written
+ms() { awk -v u="$1" 'BEGIN { printf "%.2f", u / 1000 }'; }
+
+printf 'qorin: %s, %d repetitions, 64 MiB images; bytes are those read from and written to the image\n\n' \
+  "$qorin" "$reps"
+printf '| FS | qorin ms | peer | peer ms | peer + sync ms | qorin/peer | qorin/(peer + sync) |'
+printf ' read B, qorin/peer | written B, qorin/peer | system calls, qorin/peer |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|\n'
 for fs in FAT12 FAT16 FAT32 exFAT NTFS; do
   make_image "$fs" "$work/$fs.tmpl"
   declare -A row=()
   for tool in qorin peer; do
     check_changed "$tool" "$fs"
-    name=$(command_for "$tool" "$fs" x 0 | awk '{ print $1 }')
-    name=${name##*/}
     us=$(median_us "$tool" "$fs")
     read -r calls rbytes wbytes < <(counts "$tool" "$fs")
     row[$tool]="$us $calls $rbytes $wbytes"
-    printf '%-6s %-11s %10.2f %8s %11s %11s\n' "$fs" "$name" "$(awk -v u="$us" 'BEGIN { print u / 1000 }')" \
-      "$calls" "$rbytes" "$wbytes"
   done
+  name=$(command_for peer "$fs" x 0 | awk '{ print $1 }')
   synced=$(median_us peer "$fs" durable)
-  printf '%-6s %-11s %10.2f\n' "$fs" "peer+sync" "$(awk -v u="$synced" 'BEGIN { print u / 1000 }')"
   read -r qu qc qr qw <<<"${row[qorin]}"
   read -r pu pc pr pw <<<"${row[peer]}"
-  printf '%-6s %-11s %10s %8s %11s %11s\n' "$fs" "qorin/peer" "$(ratio "$qu" "$pu")" "$(ratio "$qc" "$pc")" \
-    "$(ratio "$qr" "$pr")" "$(ratio "$qw" "$pw")"
-  printf '%-6s %-11s %10s\n' "$fs" "qorin/p+sync" "$(ratio "$qu" "$synced")"
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s / %s | %s / %s | %s / %s |\n' "$fs" "$(ms "$qu")" "$name" \
+    "$(ms "$pu")" "$(ms "$synced")" "$(ratio "$qu" "$pu")" "$(ratio "$qu" "$synced")" "$qr" "$pr" "$qw" "$pw" \
+    "$qc" "$pc"
   unset row
 done

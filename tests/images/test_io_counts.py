@@ -1,0 +1,132 @@
+"""How much qorin reads from a volume, counted with strace: the catalogue's probe stays within 16 KiB
+per volume (plus the root directory that libblkid reads for a FAT12/16 label), and a change makes a
+bounded number of device reads and writes each region once, so a full probe (about 1 MB, for ZFS
+labels and RAID superblocks) or extra device I/O cannot come back unnoticed."""
+
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
+import images as im  # noqa: E402
+
+CALL = re.compile(r"^\d+\s+(\w+)\((\d+)<([^>]*)>(.*)\)\s+=\s+(-?\d+)")
+OPENAT = re.compile(r'^\d+\s+openat\([^,]*, "([^"]*)", ([^,)]*).*\)\s+=\s+(\d+)')
+DIRECT = re.compile(r"O_DIRECT(\||$)")  # not O_DIRECTORY
+PROBE_LIMIT = 16 * 1024
+
+# Regions a change writes: FAT12/16 the boot sector, FAT32 it and its backup, exFAT both boot
+# regions, NTFS the boot sector and its copy at the end.
+REGIONS = {"FAT12": 1, "FAT16": 1, "FAT32": 2, "exFAT": 2, "NTFS": 2}
+
+
+class Io:
+    """Reads and writes on one file, split into buffered (the catalogue) and direct (the device)."""
+
+    def __init__(self):
+        self.buffered_read = 0
+        self.direct_reads = []   # bytes of each read
+        self.direct_writes = []  # (bytes, offset) of each write
+
+
+def traced_io(path, *args):
+    """Runs qorin under strace -f -y and sums what it read from and wrote to path."""
+    out = os.path.join(im.scratch_dir("io-"), "trace")
+    env = im.qorin_environment()
+    env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=0"  # LeakSanitizer cannot run under ptrace
+    proc = subprocess.run(["strace", "-f", "-y", "-s", "0", "-o", out,
+                           "-e", "trace=openat,read,pread64,readv,preadv,write,pwrite64,writev,pwritev",
+                           im.QORIN, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                          encoding="utf-8", timeout=im.TIMEOUT, env=env)
+    io, direct = Io(), set()
+    with open(out, errors="replace") as f:
+        for line in f:
+            opened = OPENAT.match(line)
+            if opened:
+                if opened.group(1) == path:
+                    (direct.add if DIRECT.search(opened.group(2)) else direct.discard)(int(opened.group(3)))
+                continue
+            call = CALL.match(line)
+            if not call or call.group(3) != path or int(call.group(5)) < 0:
+                continue
+            name, fd, result = call.group(1), int(call.group(2)), int(call.group(5))
+            if "read" in name:
+                if fd in direct:
+                    io.direct_reads.append(result)
+                else:
+                    io.buffered_read += result
+            elif fd in direct:
+                io.direct_writes.append((result, int(call.group(4).rsplit(",", 1)[1])))
+    return proc, io
+
+
+def root_directory_bytes(path, fs):
+    """libblkid reads a FAT12/16 root directory whole to find the volume label."""
+    if fs not in ("FAT12", "FAT16"):
+        return 0
+    with open(path, "rb") as f:
+        return struct.unpack_from("<H", f.read(512), 17)[0] * 32
+
+
+@unittest.skipUnless(shutil.which("strace"), "strace is not installed")
+class ReadCountTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = im.scratch_dir("io-counts-")
+
+    def test_get_reads_little_more_than_the_probe(self):
+        for kind in (im.kind(name) for name in ("FAT12", "FAT16", "FAT32", "exFAT", "NTFS")):
+            with self.subTest(kind.name):
+                if kind.skip_reason():
+                    self.skipTest(kind.skip_reason())
+                image = os.path.realpath(im.fresh_image(kind, self.dir))
+                proc, io = traced_io(image, "get", image, "--json")
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                self.assertEqual(im.json_line(self, proc)["serial"], im.serial32(kind.serial))
+                self.assertLessEqual(io.buffered_read, PROBE_LIMIT + root_directory_bytes(image, kind.fs))
+                # Elevated: the boot sector and the encryption probe's first sector; else nothing.
+                self.assertLessEqual(len(io.direct_reads), 2)
+                self.assertEqual(io.direct_writes, [])
+
+    @unittest.skipUnless(im.is_root(), "changing a serial needs root")
+    def test_change_probes_once_and_writes_each_region_once(self):
+        for kind in (im.kind(name) for name in ("FAT12", "FAT16", "FAT32", "exFAT", "NTFS")):
+            with self.subTest(kind.name):
+                if kind.skip_reason():
+                    self.skipTest(kind.skip_reason())
+                image = os.path.realpath(im.fresh_image(kind, self.dir))
+                proc, io = traced_io(image, "set", image, "C0DE-1234", "--yes", "--json",
+                                     "--backup-dir", os.path.join(self.dir, "backups"))
+                self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
+                self.assertEqual(im.blkid_uuid(image).replace("-", "").upper()[-8:], "C0DE1234")
+                self.assertLessEqual(io.buffered_read, PROBE_LIMIT + root_directory_bytes(image, kind.fs))
+                regions = REGIONS[kind.fs]
+                offsets = [offset for _, offset in io.direct_writes]
+                self.assertEqual(len(offsets), regions, "each region is written exactly once")
+                self.assertEqual(len(set(offsets)), regions)
+                # Recognition, the encryption probe and the planner's own recognition, then each
+                # region read to plan, again just before writing, and back after writing.
+                self.assertLessEqual(len(io.direct_reads), 4 + 3 * regions)
+
+    @unittest.skipUnless(im.is_root(), "loop devices need root")
+    def test_list_reads_at_most_16_kib_of_a_volume(self):
+        for kind in (im.kind(name) for name in ("FAT32", "exFAT", "NTFS")):
+            with self.subTest(kind.name):
+                if kind.skip_reason():
+                    self.skipTest(kind.skip_reason())
+                image = im.fresh_image(kind, self.dir)
+                with im.loop_device(image) as device:
+                    proc, io = traced_io(device, "list", "--all", "--json")
+                    self.assertEqual(proc.returncode, 0, proc.stderr)
+                    listed = [v for v in im.json_line(self, proc) if v["volume"] == device]
+                    self.assertEqual([v["serial"] for v in listed], [im.serial32(kind.serial)])
+                    self.assertGreater(io.buffered_read, 0, "the probe's reads were not seen")
+                    self.assertLessEqual(io.buffered_read, PROBE_LIMIT)
+                    self.assertEqual((io.direct_reads, io.direct_writes), ([], []))
+
+
+if __name__ == "__main__":
+    im.main(tools=("strace", "blkid"))
