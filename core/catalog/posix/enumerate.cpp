@@ -99,7 +99,10 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
         info.mountPoints.push_back(fromUtf8(m.mountPoint));
         if (m.mountPoint == "/") info.windowsDrive = true;
     }
-    const posix::ProbeValues values = posix::probeVolume(c.path);
+    // Only an unmounted volume is given a partition role, so only then is its partition entry read.
+    const bool roleShown =
+        info.mountPoints.empty() && (info.type == DriveType::Removable || info.type == DriveType::Fixed);
+    const posix::ProbeValues values = posix::probeVolume(c.path, roleShown);
     posix::applyProbeValues(info, values);
     if (!info.mediaPresent && !mountedType.empty()) {
         // Unreadable to us (no permission on the device) but mounted: the kernel names its file system.
@@ -107,7 +110,7 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
         info.fileSystem = mountedType == "vfat" ? L"FAT" : fromUtf8(mountedType);
         info.supported = isSupportedFileSystemName(info.fileSystem);
     }
-    if (info.mountPoints.empty() && (info.type == DriveType::Removable || info.type == DriveType::Fixed))
+    if (roleShown)
         info.partitionRole = posix::partitionRoleFor(values.partEntryType);
     return info;
 }
@@ -147,7 +150,7 @@ VolumeInfo imageVolume(const std::wstring& volumeName, const struct stat& image)
         if (info.mountPoints.empty()) info.readOnly = m.readOnly;
         info.mountPoints.push_back(fromUtf8(m.mountPoint));
     }
-    posix::applyProbeValues(info, posix::probeVolume(toUtf8(volumeName)));
+    posix::applyProbeValues(info, posix::probeVolume(toUtf8(volumeName), false));
     return info;
 }
 

@@ -52,15 +52,17 @@ bool equalsIgnoreCase(const std::string& a, const char* b) {
 
 }  // namespace
 
-ProbeValues probeVolume(const std::string& path) {
+ProbeValues probeVolume(const std::string& path, bool partitionEntry) {
     ProbeValues values;
     std::unique_ptr<blkid_struct_probe, ProbeFree> probe(blkid_new_probe_from_filename(path.c_str()));
     if (!probe) return values;
     blkid_probe_enable_superblocks(probe.get(), 1);
     blkid_probe_set_superblocks_flags(probe.get(),
                                       BLKID_SUBLKS_TYPE | BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID | BLKID_SUBLKS_VERSION);
-    blkid_probe_enable_partitions(probe.get(), 1);
-    blkid_probe_set_partitions_flags(probe.get(), BLKID_PARTS_ENTRY_DETAILS);
+    if (partitionEntry) {
+        blkid_probe_enable_partitions(probe.get(), 1);
+        blkid_probe_set_partitions_flags(probe.get(), BLKID_PARTS_ENTRY_DETAILS);
+    }
     // The full probe reads about 1 MB per volume (ZFS labels at both ends, RAID superblocks near the
     // end), so the types this program works on are asked first: a few KB from the start of the volume.
     // A RAID member is among them, so that a FAT mirror half is never taken for a plain FAT volume.

@@ -16,8 +16,9 @@ struct ProbeValues {
     bool bitLocker = false;     // sector 0, as libblkid read it, carries the BitLocker signature
 };
 
-// Probes the superblock and the partition entry; empty values when the device cannot be probed.
-[[nodiscard]] ProbeValues probeVolume(const std::string& path);
+// Probes the superblock, and with partitionEntry the partition entry; empty values when the device
+// cannot be probed.
+[[nodiscard]] ProbeValues probeVolume(const std::string& path, bool partitionEntry);
 
 // Fills fileSystem, label, serial, fullSerial, mediaPresent and supported. A BitLocker volume is
 // shown as Windows shows a locked one: no readable file system, never the FAT that its BPB imitates.
