@@ -131,6 +131,8 @@ const std::vector<Image>& images() {
         {"exfat", "truncate -s 16M \"$I\" && mkfs.exfat -L PLEX \"$I\" && tune.exfat -I 0xDEADBEEF \"$I\"", L"exFAT", L"PLEX", 0xDEADBEEF, std::nullopt, true},
         {"ntfs", "truncate -s 16M \"$I\" && mkntfs -F -Q -L PLNTFS \"$I\" && ntfslabel --new-serial=0123456789ABCDEF \"$I\"", L"NTFS", L"PLNTFS", 0x89ABCDEF, 0x0123456789ABCDEFull, true},
         {"ext4", "truncate -s 8M \"$I\" && mkfs.ext4 -q -F -L PLEXT \"$I\"", L"ext4", L"PLEXT", 0, std::nullopt, false},
+        // A FAT mirror half of a Linux RAID (0.90 superblock 64 KiB before the end) is the array's, not FAT.
+        {"raid", "truncate -s 8M \"$I\" && mkfs.fat -F 12 -n PLRAID \"$I\" && printf '\\374\\116\\053\\251\\0\\0\\0\\0\\132\\0\\0\\0' | dd of=\"$I\" bs=1 seek=8323072 conv=notrunc status=none", L"linux_raid_member", L"", 0, std::nullopt, false},
     };
     return list;
 }
