@@ -36,9 +36,13 @@ int printOutcome(const CommandLine& line, const std::wstring& drive, const Chang
 // The volume object extended by "fullSerial" and "encryption" (null when empty).
 [[nodiscard]] std::wstring getJson(const VolumeInfo& info, const std::wstring& fullSerial,
                                    const std::wstring& encryption);
+// In the platform's words and layout, or in the given ones.
 [[nodiscard]] std::vector<std::wstring> listLines(const std::vector<VolumeInfo>& volumes);
+[[nodiscard]] std::vector<std::wstring> listLines(const std::vector<VolumeInfo>& volumes, Wording wording);
 [[nodiscard]] std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& fullSerial,
                                                  const std::wstring& encryption);
+[[nodiscard]] std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& fullSerial,
+                                                 const std::wstring& encryption, Wording wording);
 [[nodiscard]] std::wstring changeResultJson(const std::wstring& drive, const ChangeResult& result,
                                             const OutcomeReport& report, const std::wstring& backupPath);
 [[nodiscard]] std::wstring backupJson(const BackupListEntry& entry);

@@ -1,4 +1,6 @@
 // list and get: reading only, as a table, a report or one JSON line.
+#include <algorithm>
+
 #include "bootsector/detect.h"
 #include "catalog/display.h"
 #include "catalog/resolve.h"
@@ -21,8 +23,9 @@ const wchar_t* boolText(bool value) {
     return value ? L"true" : L"false";
 }
 
+// "-" without media, and where the file system has no 32-bit serial.
 std::wstring serialText(const VolumeInfo& info) {
-    return formatSerial32(info.serial);
+    return info.mediaPresent && info.hasSerial ? formatSerial32(info.serial) : L"-";
 }
 
 std::wstring sizeText(const VolumeInfo& info) {
@@ -44,7 +47,7 @@ std::wstring volumeJsonOpen(const VolumeInfo& info) {
     }
     out += L"],\"label\":" + jsonString(info.label);
     out += L",\"fileSystem\":" + jsonString(info.fileSystem);
-    out += L",\"serial\":" + (info.mediaPresent ? jsonString(serialText(info)) : std::wstring(L"null"));
+    out += L",\"serial\":" + (info.mediaPresent && info.hasSerial ? jsonString(serialText(info)) : std::wstring(L"null"));
     out += L",\"sizeBytes\":" + std::to_wstring(info.sizeBytes);
     out += L",\"type\":" + jsonString(driveTypeName(info.type));
     out += L",\"mediaPresent\":" + std::wstring(boolText(info.mediaPresent));
@@ -67,20 +70,40 @@ std::wstring getJson(const VolumeInfo& info, const std::wstring& fullSerial, con
 }
 
 std::vector<std::wstring> listLines(const std::vector<VolumeInfo>& volumes) {
+    return listLines(volumes, platformWording());
+}
+
+std::vector<std::wstring> listLines(const std::vector<VolumeInfo>& volumes, Wording wording) {
+    using Row = std::vector<std::wstring>;
+    std::vector<Row> rows{{L"Drive", L"Serial", L"FS", L"Size", L"Type", L"Label", L"Status"}};
+    for (const VolumeInfo& info : volumes)
+        rows.push_back({displayDrive(info), serialText(info), info.fileSystem.empty() ? L"-" : info.fileSystem,
+                        sizeText(info), driveTypeName(info.type), info.label, statusText(info, wording)});
+    // Windows tables keep their minimum widths; Linux device paths are long, so there each column is
+    // as wide as its longest cell.
+    std::vector<std::size_t> widths{6, 9, 6, 9, 9, 16};
+    if (wording == Wording::Linux) {
+        for (std::size_t column = 0; column < widths.size(); ++column) {
+            widths[column] = 0;
+            for (const Row& row : rows) widths[column] = std::max(widths[column], row[column].size());
+        }
+    }
     std::vector<std::wstring> lines;
-    lines.push_back(padColumn(L"Drive", 6) + padColumn(L"Serial", 9) + padColumn(L"FS", 6) + padColumn(L"Size", 9) +
-                    padColumn(L"Type", 9) + padColumn(L"Label", 16) + L"Status");
-    for (const VolumeInfo& info : volumes) {
-        lines.push_back(padColumn(displayDrive(info), 6) + padColumn(info.mediaPresent ? serialText(info) : L"-", 9) +
-                        padColumn(info.fileSystem.empty() ? L"-" : info.fileSystem, 6) +
-                        padColumn(sizeText(info), 9) + padColumn(driveTypeName(info.type), 9) +
-                        padColumn(info.label, 16) + statusText(info));
+    for (const Row& row : rows) {
+        std::wstring line;
+        for (std::size_t column = 0; column < widths.size(); ++column) line += padColumn(row[column], widths[column]);
+        lines.push_back(line + row.back());
     }
     return lines;
 }
 
 std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& fullSerial,
                                    const std::wstring& encryption) {
+    return getLines(info, fullSerial, encryption, platformWording());
+}
+
+std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& fullSerial,
+                                   const std::wstring& encryption, Wording wording) {
     std::vector<std::wstring> lines;
     std::wstring drive = L"Drive:        " + displayDrive(info);
     if (!info.label.empty()) drive += L"  (" + info.label + L")";
@@ -92,7 +115,7 @@ std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& f
     lines.push_back(fileSystem);
     lines.push_back(L"Size:         " + sizeText(info));
     std::wstring type = L"Type:         " + driveTypeName(info.type);
-    if (info.windowsDrive) type += L", Windows drive";
+    if (info.windowsDrive) type += std::wstring(L", ") + systemDriveWord(wording);
     lines.push_back(type);
     if (!encryption.empty())
         lines.push_back(L"Encryption:   " + encryption);
@@ -104,7 +127,7 @@ std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& f
 
 int listCommand(const CommandLine& line) {
     std::vector<VolumeInfo> volumes = enumerateVolumes();
-    if (!line.all) std::erase_if(volumes, [](const VolumeInfo& info) { return info.mountPoints.empty(); });
+    if (!line.all) std::erase_if(volumes, [](const VolumeInfo& info) { return info.hidden; });
     if (line.json) {
         std::wstring out = L"[";
         for (std::size_t i = 0; i < volumes.size(); ++i) {

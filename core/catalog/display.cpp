@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "catalog/wording.h"
+
 namespace tlx {
 
 std::wstring formatSize(std::uint64_t bytes) {
@@ -27,6 +29,10 @@ std::wstring driveTypeName(DriveType type) {
 }
 
 std::wstring statusText(const VolumeInfo& info) {
+    return statusText(info, platformWording());
+}
+
+std::wstring statusText(const VolumeInfo& info, Wording wording) {
     std::wstring text;
     auto add = [&text](const wchar_t* word) {
         if (!text.empty()) text += L", ";
@@ -36,7 +42,7 @@ std::wstring statusText(const VolumeInfo& info) {
     else if (info.partitionRole == PartitionRole::Recovery) add(L"recovery partition");
     if (!info.mediaPresent) add(L"no media");
     else if (!info.supported) add(L"unsupported");
-    if (info.windowsDrive) add(L"Windows drive");
+    if (info.windowsDrive) add(systemDriveWord(wording));
     if (info.bitLockerHint) add(L"BitLocker");
     if (info.readOnly) add(L"read-only");
     return text;

@@ -4,11 +4,13 @@
 #include <string>
 
 #include "catalog/volume_info.h"
+#include "catalog/wording.h"
 
 namespace tlx {
 
 [[nodiscard]] std::wstring formatSize(std::uint64_t bytes);
 [[nodiscard]] std::wstring driveTypeName(DriveType type);
-[[nodiscard]] std::wstring statusText(const VolumeInfo& info);
+[[nodiscard]] std::wstring statusText(const VolumeInfo& info);  // in the platform's words
+[[nodiscard]] std::wstring statusText(const VolumeInfo& info, Wording wording);
 
 }  // namespace tlx

@@ -1,6 +1,7 @@
 #include "catalog/report.h"
 
 #include "bootsector/serial.h"
+#include "catalog/wording.h"
 #include "platform/system.h"
 
 namespace tlx {
@@ -41,7 +42,8 @@ const wchar_t* noteLine(PlanNote note) {
     return nullptr;
 }
 
-OutcomeReport successReport(const ChangeResult& result, const std::wstring& drive, const std::wstring& backupPath) {
+OutcomeReport successReport(const ChangeResult& result, const std::wstring& drive, const std::wstring& backupPath,
+                            Wording wording) {
     const ChangePlan& plan = result.plan;
     const std::uint32_t width = plan.serialWidth;
     const bool showFull = width == 8 && (plan.oldSerial >> 32) != (plan.newSerial >> 32);
@@ -50,7 +52,7 @@ OutcomeReport successReport(const ChangeResult& result, const std::wstring& driv
                                       formatSerialDisplay(plan.newSerial, width, showFull) + L".");
     if (!backupPath.empty()) out.lines.push_back(L"A boot-sector backup was saved to " + backupPath);
     if (result.restartRequired)
-        out.lines.push_back(drive + L" is in use by Windows. The new serial has been written and will take effect after you restart your computer.");
+        out.lines.push_back(inPlaceLine(drive, wording));
     for (PlanNote note : plan.notes)
         if (const wchar_t* line = noteLine(note)) out.lines.emplace_back(line);
     return out;
@@ -95,6 +97,10 @@ std::wstring errorSuffix(std::uint32_t code) {
 }
 
 OutcomeReport planErrorReport(const ChangeResult& result, const std::wstring& drive) {
+    return planErrorReport(result, drive, platformWording());
+}
+
+OutcomeReport planErrorReport(const ChangeResult& result, const std::wstring& drive, Wording wording) {
     switch (result.planError) {
     case PlanError::ReadFailed:
         return report(1, L"The boot sector of " + drive + L" couldn't be read" + errorSuffix(result.systemError) +
@@ -108,8 +114,8 @@ OutcomeReport planErrorReport(const ChangeResult& result, const std::wstring& dr
     case PlanError::SameSerial: return report(0, drive + L" already has this serial. Nothing was changed.");
     case PlanError::ChecksumDamaged:
         return report(1, L"The boot region of " + drive +
-                             L" is already damaged (its checksum doesn't match), so it wasn't touched. Run \"chkdsk " +
-                             drive + L" /f\" first.");
+                             L" is already damaged (its checksum doesn't match), so it wasn't touched. Run \"" +
+                             repairCommand(drive, result.plan.fsType, wording) + L"\" first.");
     case PlanError::NothingToRestore:
         return report(0, drive + L" already holds the backup's boot sectors. Nothing was changed.");
     case PlanError::None: break;
@@ -120,12 +126,18 @@ OutcomeReport planErrorReport(const ChangeResult& result, const std::wstring& dr
 OutcomeReport buildReport(const ChangeResult& result, const std::wstring& drive, const std::wstring& backupPath,
                           const std::wstring& backupFolder, std::uint32_t backupError,
                           const std::wstring& recoverHint) {
+    return buildReport(result, drive, backupPath, backupFolder, backupError, recoverHint, platformWording());
+}
+
+OutcomeReport buildReport(const ChangeResult& result, const std::wstring& drive, const std::wstring& backupPath,
+                          const std::wstring& backupFolder, std::uint32_t backupError,
+                          const std::wstring& recoverHint, Wording wording) {
     switch (result.error) {
-    case ApplyFailure::None: return successReport(result, drive, backupPath);
+    case ApplyFailure::None: return successReport(result, drive, backupPath, wording);
     case ApplyFailure::OpenFailed:
         if (result.systemError == 5) return report(3, L"Changing a serial requires administrator rights.");
         return report(1, L"Couldn't open " + drive + errorSuffix(result.systemError) + L".");
-    case ApplyFailure::Plan: return planErrorReport(result, drive);
+    case ApplyFailure::Plan: return planErrorReport(result, drive, wording);
     case ApplyFailure::VolumeInUse:
     case ApplyFailure::DismountFailed:
         return report(4, drive + L" is in use and couldn't be locked. Close any programs or windows using the drive and try again.");
@@ -148,7 +160,7 @@ std::wstring confirmationText(const std::wstring& drive, const std::wstring& fil
 }
 
 std::wstring windowsDriveWarning(const std::wstring& drive) {
-    return drive + L" is your Windows drive. The new serial takes effect after you restart.";
+    return systemDriveWarning(drive, platformWording());
 }
 
 std::wstring efiPartitionWarning(const std::wstring& drive) {

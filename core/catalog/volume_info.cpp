@@ -2,6 +2,7 @@
 #include "catalog/volume_info.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tlx {
 
@@ -31,7 +32,41 @@ bool hasMountPoints(const VolumeInfo& v) {
     return !v.mountPoints.empty();
 }
 
+bool isDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
+
+// The digit run starting at i without its leading zeros: [first, end).
+std::pair<std::size_t, std::size_t> digitRun(const std::wstring& s, std::size_t i) {
+    std::size_t end = i;
+    while (end < s.size() && isDigit(s[end])) ++end;
+    while (i + 1 < end && s[i] == L'0') ++i;
+    return {i, end};
+}
+
 }  // namespace
+
+int compareNatural(const std::wstring& a, const std::wstring& b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            const auto [af, ae] = digitRun(a, i);
+            const auto [bf, be] = digitRun(b, j);
+            if (ae - af != be - bf) return ae - af < be - bf ? -1 : 1;
+            const int digits = a.compare(af, ae - af, b, bf, be - bf);
+            if (digits != 0) return digits < 0 ? -1 : 1;
+            i = ae;
+            j = be;
+            continue;
+        }
+        const int c = compareUpperCased(a.substr(i, 1), b.substr(j, 1));
+        if (c != 0) return c;
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size()) return i < a.size() ? 1 : -1;
+    return compareUpperCased(a, b);
+}
 
 int compareUpperCased(const std::wstring& a, const std::wstring& b) {
     const std::size_t common = std::min(a.size(), b.size());
@@ -59,6 +94,14 @@ void sortVolumes(std::vector<VolumeInfo>& volumes) {
         if (hasMountPoints(a) != hasMountPoints(b)) return hasMountPoints(a);
         if (!hasMountPoints(a)) return false;
         return compareOrdinalIgnoreCase(a.mountPoints.front(), b.mountPoints.front()) < 0;
+    });
+}
+
+void sortVolumesNaturally(std::vector<VolumeInfo>& volumes) {
+    std::stable_sort(volumes.begin(), volumes.end(), [](const VolumeInfo& a, const VolumeInfo& b) {
+        if (hasMountPoints(a) != hasMountPoints(b)) return hasMountPoints(a);
+        if (hasMountPoints(a)) return compareNatural(a.mountPoints.front(), b.mountPoints.front()) < 0;
+        return compareNatural(a.volume, b.volume) < 0;
     });
 }
 

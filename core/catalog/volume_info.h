@@ -16,6 +16,7 @@ struct VolumeInfo {
     std::wstring label;
     std::wstring fileSystem;
     std::uint32_t serial = 0;
+    bool hasSerial = true;  // false where the file system has no 32-bit serial (POSIX: ext4, xfs, swap ...)
     std::optional<std::uint64_t> fullSerial;
     std::uint64_t sizeBytes = 0;
     DriveType type = DriveType::Unknown;
@@ -26,6 +27,9 @@ struct VolumeInfo {
     std::int32_t bitLockerProtection = 0;
     bool bitLockerHint = false;
     PartitionRole partitionRole = PartitionRole::None;
+    // Left out of lists unless all volumes are asked for. Windows: no mount points. POSIX: no file
+    // system, a disk that carries a partition table, or a member of another holder (LVM, RAID, swap ...).
+    bool hidden = false;
 };
 
 // Platform implementation; never fails (unreadable properties stay empty).
@@ -36,6 +40,11 @@ struct VolumeInfo {
 [[nodiscard]] bool bitLockerHintFor(std::int32_t protection);              // 1, 3, 4, 5, 6
 // Stable: mounted before hidden, by first mount point ignoring case; hidden keep their order.
 void sortVolumes(std::vector<VolumeInfo>& volumes);
+// POSIX order: mounted before unmounted; mounted by first mount point, the others by device path, both
+// in natural order (loop2 before loop10).
+void sortVolumesNaturally(std::vector<VolumeInfo>& volumes);
+// Runs of digits compare by their value, everything else as compareUpperCased; ties fall back to it.
+[[nodiscard]] int compareNatural(const std::wstring& a, const std::wstring& b);
 // Ordinal comparison ignoring case: the system's CompareStringOrdinal on Windows, compareUpperCased elsewhere.
 [[nodiscard]] int compareOrdinalIgnoreCase(const std::wstring& a, const std::wstring& b);
 // Code units compared after a simple upper-case mapping of Latin, Greek and Cyrillic letters.

@@ -66,8 +66,17 @@ TEST(StatusText, ListsTheWordsInTheirOrder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(toUtf8(c.text));
-        EXPECT_EQ(statusText(c.v), c.text);
+        EXPECT_EQ(statusText(c.v, Wording::Windows), c.text);
     }
+}
+
+TEST(StatusText, LinuxCallsTheSystemVolumeTheSystemDrive) {
+    VolumeInfo root;
+    root.mediaPresent = true;
+    root.windowsDrive = true;
+    root.readOnly = true;
+    EXPECT_EQ(statusText(root, Wording::Linux), L"unsupported, system drive, read-only");
+    EXPECT_EQ(statusText(root), statusText(root, platformWording()));
 }
 
 }  // namespace

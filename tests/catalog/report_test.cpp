@@ -7,6 +7,7 @@
 
 #include "catalog/report.h"
 #include "platform/system.h"
+#include "platform/text.h"
 
 namespace tlx {
 namespace {
@@ -191,7 +192,8 @@ TEST(Report, EveryOutcomeHasItsSentenceLinesAndExitCode) {
         SCOPED_TRACE(c.name);
         ChangeResult result;
         c.setUp(result);
-        const OutcomeReport report = buildReport(result, kDrive, c.backupPath, kFolder, c.backupError, kHint);
+        const OutcomeReport report =
+            buildReport(result, kDrive, c.backupPath, kFolder, c.backupError, kHint, Wording::Windows);
         EXPECT_EQ(report.exitCode, c.exitCode);
         EXPECT_EQ(report.message, c.message);
         EXPECT_EQ(report.lines, c.lines);
@@ -231,13 +233,46 @@ TEST(Report, ConfirmationAndWarnings) {
     EXPECT_EQ(confirmationText(L"E:", L"FAT32", L"1A2B-3C4D", L"1234-ABCD"),
               L"This will change the Volume Serial Number of E: (FAT32) from 1A2B-3C4D to 1234-ABCD. A backup of the "
               L"boot sector will be saved first so you can revert. Make sure no other program is using this drive.");
-    EXPECT_EQ(windowsDriveWarning(L"C:"), L"C: is your Windows drive. The new serial takes effect after you restart.");
+    EXPECT_EQ(systemDriveWarning(L"C:", Wording::Windows),
+              L"C: is your Windows drive. The new serial takes effect after you restart.");
+    EXPECT_EQ(windowsDriveWarning(L"C:"), systemDriveWarning(L"C:", platformWording()));
     EXPECT_EQ(efiPartitionWarning(L"\\\\?\\Volume{x}\\"),
               L"\\\\?\\Volume{x}\\ is the EFI system partition, which your computer starts from. Windows doesn't use "
               L"its serial, but another operating system on this computer (Linux, for example) may find it by its "
               L"serial and fail to start until the old serial is restored.");
     EXPECT_EQ(bitLockerWarning(L"F:"), L"F: is protected by BitLocker. The serial is written through BitLocker. Your "
                                        L"encryption is not affected.");
+}
+
+// The Linux build speaks of mounting and fsck where Windows speaks of restarting and chkdsk; the sentences
+// that carry no platform words are the same.
+TEST(Report, LinuxWording) {
+    ChangeResult inPlace;
+    success(inPlace, 8, 0x11112222, 0x33334444);
+    inPlace.mode = WriteMode::InPlace;
+    inPlace.restartRequired = true;
+    EXPECT_EQ(buildReport(inPlace, L"/mnt/win", kBackup, kFolder, 0, kHint, Wording::Linux).lines,
+              (std::vector<std::wstring>{L"A boot-sector backup was saved to " + kBackup,
+                                         L"/mnt/win is mounted. The new serial has been written and takes effect when "
+                                         L"the volume is mounted again."}));
+
+    struct Advice { FsType fs; std::wstring command; };
+    const std::vector<Advice> advice = {{FsType::Unknown, L"fsck.exfat /dev/sdb1"}, {FsType::exFAT, L"fsck.exfat /dev/sdb1"},
+                                        {FsType::FAT12, L"fsck.fat /dev/sdb1"},     {FsType::FAT32, L"fsck.fat /dev/sdb1"},
+                                        {FsType::NTFS, L"ntfsfix /dev/sdb1"}};
+    for (const Advice& a : advice) {
+        SCOPED_TRACE(toUtf8(a.command));
+        ChangeResult damaged = planFailure(PlanError::ChecksumDamaged);
+        damaged.plan.fsType = a.fs;
+        const OutcomeReport report = buildReport(damaged, L"/dev/sdb1", L"", kFolder, 0, kHint, Wording::Linux);
+        EXPECT_EQ(report.exitCode, 1);
+        EXPECT_EQ(report.message, L"The boot region of /dev/sdb1 is already damaged (its checksum doesn't match), so "
+                                  L"it wasn't touched. Run \"" + a.command + L"\" first.");
+        EXPECT_EQ(planErrorReport(damaged, L"/dev/sdb1", Wording::Linux).message, report.message);
+    }
+    EXPECT_EQ(systemDriveWarning(L"/", Wording::Linux),
+              L"/ is your system drive. The new serial takes effect when the volume is mounted again.");
+    EXPECT_EQ(repairCommand(L"E:", FsType::FAT32, Wording::Windows), L"chkdsk E: /f");
 }
 
 }  // namespace

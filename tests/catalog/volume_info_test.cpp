@@ -101,5 +101,40 @@ TEST(SortVolumes, MountedByFirstMountPointThenHiddenInTheirOrder) {
     }
 }
 
+TEST(CompareNatural, NumbersByValueEverythingElseIgnoringCase) {
+    struct Case { std::wstring a, b; int sign; };
+    const std::vector<Case> cases = {
+        {L"/dev/loop2", L"/dev/loop10", -1},   {L"/dev/sda2", L"/dev/sda10", -1},
+        {L"/dev/nvme0n1p3", L"/dev/nvme0n1p12", -1}, {L"/dev/nvme1n1p1", L"/dev/nvme0n1p9", 1},
+        {L"/dev/sda", L"/dev/sda1", -1},       {L"/dev/sdb", L"/dev/sda1", 1},
+        {L"/mnt/A", L"/mnt/b", -1},            {L"/dev/loop007", L"/dev/loop7", -1},
+        {L"/dev/loop7", L"/dev/loop7", 0},     {L"x99999999999999999999999", L"x100000000000000000000000", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(toUtf8(c.a + L" vs " + c.b));
+        const int forward = compareNatural(c.a, c.b);
+        EXPECT_EQ((forward > 0) - (forward < 0), c.sign);
+        const int backward = compareNatural(c.b, c.a);
+        EXPECT_EQ((backward > 0) - (backward < 0), -c.sign);
+    }
+}
+
+TEST(SortVolumesNaturally, MountedByMountPointThenDevicesInNaturalOrder) {
+    auto volume = [](const wchar_t* path, std::vector<std::wstring> mounts) {
+        VolumeInfo v;
+        v.volume = path;
+        v.mountPoints = std::move(mounts);
+        return v;
+    };
+    std::vector<VolumeInfo> list = {volume(L"/dev/loop10", {}),        volume(L"/dev/sda10", {L"/mnt/data10"}),
+                                    volume(L"/dev/loop2", {}),         volume(L"/dev/vda", {L"/"}),
+                                    volume(L"/dev/sda2", {L"/mnt/data2"}), volume(L"/dev/loop1", {})};
+    sortVolumesNaturally(list);
+    std::vector<std::wstring> order;
+    for (const VolumeInfo& v : list) order.push_back(v.volume);
+    EXPECT_EQ(order, (std::vector<std::wstring>{L"/dev/vda", L"/dev/sda2", L"/dev/sda10", L"/dev/loop1", L"/dev/loop2",
+                                                L"/dev/loop10"}));
+}
+
 }  // namespace
 }  // namespace tlx

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "output.h"
+#include "platform/text.h"
 
 namespace tlx {
 namespace {
@@ -64,13 +65,65 @@ TEST(ListText, ColumnsAlignAndLongCellsPushRight) {
     VolumeInfo longLabel = exampleVolume();
     longLabel.label = L"ABCDEFGHIJKLMNOPQRST";  // 20 characters
     longLabel.windowsDrive = true;
-    const std::vector<std::wstring> lines = listLines({exampleVolume(), card, longLabel});
+    const std::vector<std::wstring> lines = listLines({exampleVolume(), card, longLabel}, Wording::Windows);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], L"Drive   Serial     FS      Size       Type       Label             Status");
     EXPECT_EQ(lines[1], L"E:      1A2B-3C4D  exFAT   59.5 GB    Removable  DATA              ");
     EXPECT_EQ(lines[2], L"F:      -          -       -          Removable                    no media");
     EXPECT_EQ(lines[3].find(L"Windows drive"), lines[0].find(L"Status") + 4);
-    EXPECT_EQ(listLines({}), std::vector<std::wstring>{lines[0]});
+    EXPECT_EQ(listLines({}, Wording::Windows), std::vector<std::wstring>{lines[0]});
+}
+
+// Where every cell of each column starts in a table whose header words are single words.
+std::vector<std::size_t> headerStarts(const std::wstring& header) {
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < header.size(); ++i)
+        if (header[i] != L' ' && (i == 0 || header[i - 1] == L' ')) starts.push_back(i);
+    return starts;
+}
+
+TEST(ListText, LinuxColumnsFitTheirLongestCellAndShowNoSerialAsADash) {
+    VolumeInfo root;
+    root.volume = L"/dev/nvme0n1p3";
+    root.mountPoints = {L"/"};
+    root.fileSystem = L"ext4";
+    root.hasSerial = false;
+    root.sizeBytes = 512ull << 30;
+    root.type = DriveType::Fixed;
+    root.mediaPresent = true;
+    root.windowsDrive = true;
+    VolumeInfo stick;
+    stick.volume = L"/dev/loop10";
+    stick.fileSystem = L"FAT32";
+    stick.serial = 0x1234ABCD;
+    stick.sizeBytes = 64ull << 20;
+    stick.type = DriveType::Fixed;
+    stick.mediaPresent = true;
+    stick.supported = true;
+    stick.label = L"A LONGER LABEL THAN SIXTEEN";
+    const std::vector<std::wstring> lines = listLines({root, stick}, Wording::Linux);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], L"Drive        Serial     FS     Size      Type   Label                        Status");
+    EXPECT_EQ(lines[1], L"/            -          ext4   512.0 GB  Fixed                               unsupported, system drive");
+    EXPECT_EQ(lines[2], L"/dev/loop10  1234-ABCD  FAT32  64 MB     Fixed  A LONGER LABEL THAN SIXTEEN  ");
+    const std::vector<std::size_t> starts = headerStarts(lines[0]);
+    ASSERT_EQ(starts.size(), 7u);
+    for (const std::wstring& line : lines)
+        for (std::size_t column = 1; column < starts.size(); ++column) {
+            SCOPED_TRACE(toUtf8(line));
+            EXPECT_EQ(line.substr(starts[column] - 2, 2), L"  ");
+        }
+    EXPECT_EQ(listLines({}, Wording::Linux)[0], L"Drive  Serial  FS  Size  Type  Label  Status");
+}
+
+TEST(VolumeJson, NoSerialIsNullNotZero) {
+    VolumeInfo ext4 = exampleVolume();
+    ext4.fileSystem = L"ext4";
+    ext4.serial = 0;
+    ext4.hasSerial = false;
+    const std::wstring json = volumeJson(ext4);
+    EXPECT_NE(json.find(L"\"serial\":null,"), std::wstring::npos) << toUtf8(json);
+    EXPECT_EQ(getLines(ext4, L"", L"", Wording::Linux)[1], L"Serial:       -");
 }
 
 TEST(GetText, LinesForAnNtfsSystemVolumeAndAnEmptyReader) {
@@ -78,7 +131,7 @@ TEST(GetText, LinesForAnNtfsSystemVolumeAndAnEmptyReader) {
     ntfs.fileSystem = L"NTFS";
     ntfs.windowsDrive = true;
     ntfs.sizeBytes = 1073741823;
-    EXPECT_EQ(getLines(ntfs, L"0123-4567-1A2B-3C4D", L"none"),
+    EXPECT_EQ(getLines(ntfs, L"0123-4567-1A2B-3C4D", L"none", Wording::Windows),
               (std::vector<std::wstring>{
                   L"Drive:        E:  (DATA)",
                   L"Serial:       1A2B-3C4D",
@@ -111,6 +164,7 @@ TEST(GetText, LinesForAnNtfsSystemVolumeAndAnEmptyReader) {
     unsupported.supported = false;
     EXPECT_EQ(getLines(unsupported, L"", L"BitLocker")[2], L"File system:  ext4  (not supported)");
     EXPECT_EQ(getLines(unsupported, L"", L"BitLocker")[5], L"Encryption:   BitLocker");
+    EXPECT_EQ(getLines(ntfs, L"", L"", Wording::Linux)[4], L"Type:         Removable, system drive");
 }
 
 TEST(ChangeResultJson, OpenFailureHasZeroSerialsAndNoBackup) {

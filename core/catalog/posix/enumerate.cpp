@@ -63,6 +63,8 @@ struct Candidate {
     std::string name, path;
     dev_t rdev = 0;
     bool partition = false;
+    bool partitioned = false;  // a whole disk that carries a partition table
+    bool held = false;         // claimed by another block device: device-mapper, RAID, bcache ...
 };
 
 std::optional<Candidate> candidateFor(const std::string& name) {
@@ -73,14 +75,27 @@ std::optional<Candidate> candidateFor(const std::string& name) {
     c.partition = exists(base + "/partition");
     // An unbacked loop device is no volume.
     if (name.starts_with("loop") && !c.partition && !exists(base + "/loop/backing_file")) return std::nullopt;
-    // A partitioned disk is represented by its partitions; an extended partition holds only a table.
-    if (!c.partition && hasPartitions(base, name)) return std::nullopt;
+    // An extended partition holds only a table.
     if (c.partition && numberIn(base + "/size") <= 2) return std::nullopt;
+    c.partitioned = !c.partition && hasPartitions(base, name);
+    c.held = !entriesOf(base + "/holders").empty();
     c.path = "/dev/" + name;
     struct stat st{};
     if (stat(c.path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;
     c.rdev = st.st_rdev;
     return c;
+}
+
+// Signatures of what belongs to another layer rather than holding files of its own.
+bool isMemberSignature(const std::string& type) {
+    for (const char* member : {"swap", "swsuspend", "LVM1_member", "LVM2_member", "linux_raid_member",
+                               "ddf_raid_member", "isw_raid_member", "adaptec_raid_member", "hpt37x_raid_member",
+                               "hpt45x_raid_member", "jmicron_raid_member", "lsi_mega_raid_member",
+                               "nvidia_raid_member", "promise_fasttrack_raid_member", "silicon_medley_raid_member",
+                               "via_raid_member", "crypto_LUKS", "zfs_member", "bcache", "drbd", "VMFS_volume_member",
+                               "ceph_bluestore", "DM_integrity", "DM_verity_hash", "stratis"})
+        if (type == member) return true;
+    return false;
 }
 
 VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mounts) {
@@ -99,9 +114,16 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
         info.mountPoints.push_back(fromUtf8(m.mountPoint));
         if (m.mountPoint == "/") info.windowsDrive = true;
     }
+    const bool mounted = !info.mountPoints.empty();
+    if (c.partitioned && !mounted) {
+        // Its partitions are the volumes; the disk itself shows only with --all.
+        info.mediaPresent = true;
+        info.hasSerial = false;
+        info.hidden = true;
+        return info;
+    }
     // Only an unmounted volume is given a partition role, so only then is its partition entry read.
-    const bool roleShown =
-        info.mountPoints.empty() && (info.type == DriveType::Removable || info.type == DriveType::Fixed);
+    const bool roleShown = !mounted && (info.type == DriveType::Removable || info.type == DriveType::Fixed);
     const posix::ProbeValues values = posix::probeVolume(c.path, roleShown);
     posix::applyProbeValues(info, values);
     if (!info.mediaPresent && !mountedType.empty()) {
@@ -109,21 +131,22 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
         info.mediaPresent = true;
         info.fileSystem = mountedType == "vfat" ? L"FAT" : fromUtf8(mountedType);
         info.supported = isSupportedFileSystemName(info.fileSystem);
+        info.hasSerial = false;
     }
     if (roleShown)
         info.partitionRole = posix::partitionRoleFor(values.partEntryType);
+    // Without read access nothing can be told about the device, so it is shown rather than hidden.
+    const bool unknown = values.type.empty() && access(c.path.c_str(), R_OK) != 0;
+    const bool noFileSystem = values.type.empty() && !values.bitLocker && !unknown;
+    info.hidden = !mounted && (noFileSystem || c.held || isMemberSignature(values.type));
     return info;
 }
 
-// The record the list shows for a block device of /sys/class/block, if it shows one.
+// The record of a block device of /sys/class/block, hidden or not, if it can hold a volume.
 std::optional<VolumeInfo> listedVolume(const std::string& name, const std::vector<posix::MountEntry>& mounts) {
     const std::optional<Candidate> c = candidateFor(name);
     if (!c) return std::nullopt;
-    VolumeInfo info = describe(*c, mounts);
-    // A fixed whole disk without a file system is free space, not a volume; empty drives still show.
-    if (!info.mediaPresent && info.mountPoints.empty() && !c->partition && info.type == DriveType::Fixed)
-        return std::nullopt;
-    return info;
+    return describe(*c, mounts);
 }
 
 // The name under /sys/class/block of a block device, from its device number.
@@ -161,7 +184,7 @@ std::vector<VolumeInfo> enumerateVolumes() {
     std::vector<VolumeInfo> volumes;
     for (const std::string& name : entriesOf("/sys/class/block"))
         if (std::optional<VolumeInfo> info = listedVolume(name, mounts)) volumes.push_back(std::move(*info));
-    sortVolumes(volumes);
+    sortVolumesNaturally(volumes);
     return volumes;
 }
 

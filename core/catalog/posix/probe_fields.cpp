@@ -46,6 +46,11 @@ std::optional<std::uint32_t> dashedSerial(const std::string& uuid) {
     return static_cast<std::uint32_t>((*high << 16) | *low);
 }
 
+void setSerial(VolumeInfo& info, std::optional<std::uint32_t> serial) {
+    info.serial = serial.value_or(0);
+    info.hasSerial = serial.has_value();
+}
+
 bool equalsIgnoreCase(const std::string& a, const char* b) {
     return strcasecmp(a.c_str(), b) == 0;
 }
@@ -102,19 +107,20 @@ void applyProbeValues(VolumeInfo& info, const ProbeValues& values) {
     }
     if (values.type.empty()) return;
     info.mediaPresent = true;
+    info.hasSerial = false;  // until a 32-bit serial is read below
     info.label = fromUtf8(values.label);
     if (values.type == "vfat") {
         info.fileSystem = values.version == "FAT32" ? L"FAT32" : L"FAT";
-        info.serial = dashedSerial(values.uuid).value_or(0);
+        setSerial(info, dashedSerial(values.uuid));
     } else if (values.type == "exfat") {
         info.fileSystem = L"exFAT";
-        info.serial = dashedSerial(values.uuid).value_or(0);
+        setSerial(info, dashedSerial(values.uuid));
     } else if (values.type == "ntfs") {
         info.fileSystem = L"NTFS";
         if (values.uuid.size() == 16) {
             if (const auto full = parseHex(values.uuid)) {
                 info.fullSerial = *full;
-                info.serial = static_cast<std::uint32_t>(*full);
+                setSerial(info, static_cast<std::uint32_t>(*full));
             }
         }
     } else {

@@ -106,6 +106,7 @@ VolumeInfo describe(const std::wstring& volume, const std::wstring& windowsVolum
         }
     }
     if (local && info.mountPoints.empty()) info.partitionRole = win::partitionRoleOf(volume);
+    info.hidden = info.mountPoints.empty();
     return info;
 }
 
