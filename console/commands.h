@@ -24,6 +24,10 @@ int restoreCommand(const CommandLine& line);
 int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial newSerial);
 // Shared by the commands that write: the administrator line, the backup sink, printing the outcome.
 [[nodiscard]] std::wstring administratorText();
+// A volume whose path or first mount point holds a line feed can't be recorded in a backup file,
+// so the commands that write refuse it before asking anything.
+[[nodiscard]] bool pathsRecordable(const VolumeInfo& info);
+[[nodiscard]] std::wstring lineBreakInPathText();
 [[nodiscard]] FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info);
 // Text lines (standard error unless the exit code is 0) or the JSON object; returns the exit code.
 int printOutcome(const CommandLine& line, const std::wstring& drive, const ChangeResult& result,

@@ -132,6 +132,10 @@ int restoreCommand(const CommandLine& line) {
         printErrorLine(administratorText());
         return 3;
     }
+    if (!pathsRecordable(*info)) {
+        printErrorLine(lineBreakInPathText());
+        return 1;
+    }
     std::wstring path;
     if (line.arguments.size() == 2) {
         path = line.arguments[1];

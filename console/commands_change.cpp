@@ -20,6 +20,16 @@ std::wstring resultSerialText(VolumeSerial value, std::uint32_t width) {
 
 }  // namespace
 
+std::wstring lineBreakInPathText() {
+    return L"The path or mount point of this volume contains a line break, which a backup file can't record, so "
+           L"nothing was written. Rename the image or mount it elsewhere and try again.";
+}
+
+bool pathsRecordable(const VolumeInfo& info) {
+    return recordableInBackup(volumeNameOf(info)) &&
+           (info.mountPoints.empty() || recordableInBackup(info.mountPoints.front()));
+}
+
 std::wstring administratorText() {
     return L"Changing a serial requires administrator rights. Please run qorin from an elevated command prompt (Run as administrator).";
 }
@@ -88,6 +98,10 @@ int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial new
     if (!mayWriteVolume(info.volume)) {
         printErrorLine(administratorText());
         return 3;
+    }
+    if (!pathsRecordable(info)) {
+        printErrorLine(lineBreakInPathText());
+        return 1;
     }
     if (!line.yes) {
         const bool bitLocker = systemVolumes().probe(info.volume) == DiskEncryption::BitLocker;

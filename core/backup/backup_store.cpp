@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "backup/path_separator.h"
+#include "backup/sha256.h"
 #include "catalog/resolve.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -16,11 +17,38 @@ namespace {
 
 constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorCrc = 23;
+constexpr std::uint32_t kErrorInvalidName = 123;
 constexpr std::uint32_t kErrorGenFailure = 31;
 constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
 constexpr unsigned kAttempts = 100;
 constexpr std::wstring_view kExtension = L".tlxbak";
+
+// File systems limit one path component to 255 bytes.
+constexpr std::size_t kMaxComponentBytes = 255;
+
+// A folder name too long for one component keeps its end (the image's own name) and gains "%%" and a
+// digest of the whole path. The escaped name never holds "%%", so no short name can equal a shortened one.
+std::wstring shortenedFolderName(const std::wstring& name, std::wstring_view path) {
+    const std::string whole = toUtf8(std::wstring(path));
+    const auto digest = sha256(std::span(reinterpret_cast<const std::uint8_t*>(whole.data()), whole.size()));
+    if (!digest)
+        return name;  // too long to create: the save then fails with the system's reason
+    const std::wstring mark = L"%%" + widen(digestHex(*digest).substr(0, 32));
+    std::size_t start = name.size();
+    std::size_t bytes = mark.size();
+    while (start > 0) {
+        std::size_t piece = 1;  // an escape "%25" or "%5F" is kept whole
+        if (start >= 3 && name[start - 3] == L'%')
+            piece = 3;
+        const std::size_t pieceBytes = toUtf8(name.substr(start - piece, piece)).size();
+        if (bytes + pieceBytes > kMaxComponentBytes)
+            break;
+        bytes += pieceBytes;
+        start -= piece;
+    }
+    return name.substr(start) + mark;
+}
 
 bool isSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
@@ -106,13 +134,17 @@ std::wstring backupFolderName(std::wstring_view volume) {
         // "/.." must not name the backups folder's parent.
         if (name == L"." || name == L"..")
             name.insert(name.begin(), L'_');
-        return name;
+        return toUtf8(name).size() <= kMaxComponentBytes ? name : shortenedFolderName(name, path);
     }
     const std::size_t at = volume.size() >= 7 ? volume.find(L"Volume{") : std::wstring_view::npos;
     name.assign(at == std::wstring_view::npos ? volume : volume.substr(at));
     while (!name.empty() && isSeparator(name.back()))
         name.pop_back();
     return name;
+}
+
+bool recordableInBackup(std::wstring_view text) {
+    return text.find(L'\n') == std::wstring_view::npos;
 }
 
 std::wstring joinPath(std::wstring_view left, std::wstring_view right) {
@@ -158,6 +190,10 @@ bool FileBackupSink::save(const ChangePlan& plan) {
     const std::string created = format("%04u-%02u-%02uT%02u:%02u:%02uZ", now);
     const std::string stamp = format("%04u%02u%02u-%02u%02u%02uZ", now);
 
+    // A line break would end the header line that records the path, and the file would not read back.
+    if (!recordableInBackup(volume_) || !recordableInBackup(mount_))
+        return fail(kErrorInvalidName);
+
     const BootSectorBackup backup = backupFromPlan(plan, volume_, mount_, app_, created);
     // Without a digest the file could not be checked later, so nothing is written at all.
     const auto bytes = serializeBackup(backup);
@@ -190,8 +226,10 @@ bool FileBackupSink::save(const ChangePlan& plan) {
         return fail(kErrorFileExists);
 
     const BackupReadResult check = readBackupFile(path);
-    if (check.parseError != BackupParseError::None || !sameRegions(backup, check.backup))
+    if (check.parseError != BackupParseError::None || !sameRegions(backup, check.backup)) {
+        discardUnconfirmedFile(path);
         return fail(check.systemError != 0 ? check.systemError : kErrorCrc);
+    }
     lastPath_ = path;
     return true;
 }

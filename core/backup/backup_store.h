@@ -12,6 +12,8 @@ namespace tlx {
 
 // "Volume{GUID}" from a volume GUID path; on POSIX a device or image path made one safe component.
 [[nodiscard]] std::wstring backupFolderName(std::wstring_view volume);
+// False for a text with a line feed, which a backup file's header line cannot hold.
+[[nodiscard]] bool recordableInBackup(std::wstring_view text);
 // One separator unless the left side is empty, ends in a separator, or is a bare drive "X:".
 [[nodiscard]] std::wstring joinPath(std::wstring_view left, std::wstring_view right);
 // stamp "_" old "_" new [-n] ".tlxbak", stamp "YYYYMMDD-HHMMSSZ".

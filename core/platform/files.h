@@ -16,6 +16,9 @@ namespace tlx {
 // Renames without ever replacing; 80 or 183 when the target exists. Written through.
 [[nodiscard]] std::uint32_t moveNoReplace(const std::wstring& from, const std::wstring& to);
 void deleteFile(const std::wstring& path);
+// A saved file that did not read back as written. POSIX deletes it, durably, so that no listing shows a
+// backup the user was told was not saved; Windows leaves it where it is.
+void discardUnconfirmedFile(const std::wstring& path);
 
 struct FileRead {
     std::uint32_t error = 0;  // 0 on success

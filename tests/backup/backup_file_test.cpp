@@ -1,5 +1,6 @@
 // The .tlxbak writer and reader: exact bytes, every refusal, round trips of every plan shape.
 #include "backup/backup_file.h"
+#include "platform/posix/errors.h"
 
 #include <gtest/gtest.h>
 
@@ -406,8 +407,9 @@ TEST(BackupFile, ReadingFiles) {
         {"missing file", folder.path() / "absent.tlxbak", BackupParseError::Truncated, 2},
         {"missing folder", folder.path() / "no" / "x.tlxbak", BackupParseError::Truncated, 2},
         {"under a file", folder.path() / "good.tlxbak" / "x.tlxbak", BackupParseError::Truncated, 3},
-        {"a folder", folder.path(), BackupParseError::Truncated, 5},
-        {"a FIFO", folder.path() / "fifo.tlxbak", BackupParseError::Truncated, 5},
+        {"a folder", folder.path(), BackupParseError::Truncated, posix::kErrorFoundFolder},
+        {"a FIFO", folder.path() / "fifo.tlxbak", BackupParseError::Truncated, posix::kErrorFoundFifo},
+        {"a device", "/dev/null", BackupParseError::Truncated, posix::kErrorFoundDevice},
     };
     // The FIFO has a writer, so that even a reader that waits for one gets through to judge it.
     ASSERT_EQ(::mkfifo((folder.path() / "fifo.tlxbak").c_str(), 0600), 0);

@@ -248,7 +248,8 @@ TEST(BackupStore, FailedDigestWritesNothing) {
     EXPECT_FALSE(fs::exists(root.path() / "backups")) << "not even the folder is created";
 }
 
-TEST(BackupStore, ReadBackThatFailsToVerifyFailsTheSaveAndKeepsTheFile) {
+// Deleted, so that no listing shows a backup the user was told was not saved.
+TEST(BackupStore, ReadBackThatFailsToVerifyFailsTheSaveAndRemovesTheFile) {
     test::TemporaryFolder root;
     // The two digests of the writer succeed; the read-back's hashing fails.
     test::FailingSha256 readBackFails(2);
@@ -256,9 +257,8 @@ TEST(BackupStore, ReadBackThatFailsToVerifyFailsTheSaveAndKeepsTheFile) {
     EXPECT_FALSE(sink.save(fat32Plan()));
     EXPECT_EQ(sink.lastError(), 23u);
     EXPECT_TRUE(sink.lastPath().empty());
-    const auto names = test::entryNames(root.path() / kVolumeFolder);
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_EQ(names[0].substr(names[0].size() - 7), ".tlxbak");
+    EXPECT_EQ(test::entryNames(root.path() / kVolumeFolder), std::vector<std::string>{});
+    EXPECT_TRUE(listVolumeBackups(root.wide(), kVolume).empty());
 }
 
 TEST(BackupStore, LastPathAndErrorDescribeOnlyTheLatestSave) {
@@ -473,6 +473,58 @@ TEST(BackupStore, ImageFileResolvesToItsCanonicalPath) {
     ASSERT_TRUE(sink.save(fat32Plan()));
     EXPECT_EQ(fs::path(sink.lastPath()).parent_path().filename().wstring(), backupFolderName(canonical));
     EXPECT_EQ(listVolumeBackups((root.path() / "bk").wstring(), canonical).size(), 1u);
+}
+
+TEST(BackupStore, LongPathsGetAShortenedStableFolderNameWithinOneComponent) {
+    const std::wstring deep = L"/srv/" + std::wstring(120, L'd') + L"/" + std::wstring(120, L'e') + L"/disk_a.img";
+    const std::wstring other = L"/srv/" + std::wstring(120, L'D') + L"/" + std::wstring(120, L'e') + L"/disk_a.img";
+    const std::wstring cyrillic = L"/srv/" + std::wstring(200, L'\x0436') + L"/disk.img";  // 2 bytes each
+    for (const std::wstring& path : {deep, other, cyrillic}) {
+        SCOPED_TRACE(toUtf8(path));
+        const std::wstring name = backupFolderName(path);
+        EXPECT_LE(toUtf8(name).size(), 255u);
+        EXPECT_GE(toUtf8(name).size(), 250u) << "keeps as much of the path as fits";
+        EXPECT_EQ(name, backupFolderName(path)) << "stable";
+        EXPECT_NE(name.find(L"%%"), std::wstring::npos);
+        EXPECT_EQ(name.find(L'/'), std::wstring::npos);
+    }
+    EXPECT_NE(backupFolderName(deep).find(L"_disk%5Fa.img%%"), std::wstring::npos) << "the image's own name stays";
+    EXPECT_NE(backupFolderName(deep), backupFolderName(other));
+    // An escape is never cut in half.
+    const std::wstring underscores = L"/" + std::wstring(300, L'_');
+    const std::wstring shortened = backupFolderName(underscores);
+    const std::wstring kept = shortened.substr(0, shortened.find(L"%%"));
+    EXPECT_EQ(kept.size() % 3, 0u);
+    EXPECT_TRUE(kept.starts_with(L"%5F"));
+    // A name that fits is not touched.
+    const std::wstring fits = L"/" + std::wstring(255, L'x');
+    EXPECT_EQ(backupFolderName(fits), std::wstring(255, L'x'));
+    EXPECT_NE(backupFolderName(fits + L"x").find(L"%%"), std::wstring::npos);
+
+    // And a save through such a name works.
+    test::TemporaryFolder root;
+    FileBackupSink sink(root.wide(), deep, L"", "3.0.2");
+    ASSERT_TRUE(sink.save(fat32Plan())) << sink.lastError();
+    EXPECT_EQ(listVolumeBackups(root.wide(), deep).size(), 1u);
+}
+
+TEST(BackupStore, LineFeedInTheVolumeOrMountIsRefusedBeforeAnythingIsCreated) {
+    test::TemporaryFolder root;
+    struct Case { const char* name; std::wstring volume, mount; };
+    const Case cases[] = {
+        {"volume", L"/srv/new\nline.img", L""},
+        {"mount point", L"/dev/loop3", L"/mnt/a\nb"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileBackupSink sink(root.wide() + L"/backups", c.volume, c.mount, "3.0.2");
+        EXPECT_FALSE(sink.save(fat32Plan()));
+        EXPECT_EQ(sink.lastError(), 123u);
+        EXPECT_TRUE(sink.lastPath().empty());
+        EXPECT_FALSE(fs::exists(root.path() / "backups"));
+    }
+    EXPECT_FALSE(recordableInBackup(L"a\nb"));
+    EXPECT_TRUE(recordableInBackup(L"a\tb \r"));
 }
 
 }  // namespace

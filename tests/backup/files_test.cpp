@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include "backup_samples.h"
+#include "platform/posix/errors.h"
+#include "platform/system.h"
 
 namespace tlx {
 namespace {
@@ -26,10 +28,17 @@ TEST(Files, WritingRefusesWhatIsNotAFileOfItsOwn) {
     ASSERT_EQ(::mkfifo((root.path() / "fifo.tmp").c_str(), 0600), 0);
     fs::create_directory(root.path() / "folder.tmp");
     const std::vector<std::uint8_t> bytes(3000, 0x5A);
-    const char* const names[] = {"link.tmp", "dangling.tmp", "fifo.tmp", "folder.tmp"};
-    for (const char* name : names) {
+    // Each refusal names what it found, so the user can tell what to remove.
+    const std::pair<const char*, std::uint32_t> names[] = {{"link.tmp", posix::kErrorFoundSymbolicLink},
+                                                           {"dangling.tmp", posix::kErrorFoundSymbolicLink},
+                                                           {"fifo.tmp", posix::kErrorFoundFifo},
+                                                           {"folder.tmp", posix::kErrorFoundFolder}};
+    for (const auto& [name, error] : names) {
         SCOPED_TRACE(name);
-        EXPECT_NE(writeFileThrough((root.path() / name).wstring(), bytes), 0u);
+        EXPECT_EQ(writeFileThrough((root.path() / name).wstring(), bytes), error);
+        EXPECT_NE(errorText(error).find(name[0] == 'l' || name[0] == 'd' ? L"symbolic link"
+                                        : name[0] == 'f' && name[1] == 'i' ? L"FIFO" : L"folder"),
+                  std::wstring::npos);
     }
     EXPECT_EQ(test::readBytes(root.path() / "victim"), victim) << "a link's target is never written";
     EXPECT_FALSE(fs::exists(root.path() / "absent")) << "a dangling link creates nothing";

@@ -90,7 +90,10 @@ std::unique_ptr<VolumeDevice> VolumeDevice::openPath(const std::string& path, De
         fd.reset(::open(path.c_str(), mode));
     }
     if (!fd.valid()) {
+        const bool refused = errno == EPERM && access == DeviceAccess::ReadWrite;
         error = lastWindowsError();
+        // Root may write anything but a file marked immutable or append-only; say which.
+        if (refused) error = writeRefusal(path, error);
         return nullptr;
     }
     if (fstat(fd.get(), &st) != 0) {

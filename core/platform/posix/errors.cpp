@@ -1,6 +1,13 @@
 #include "platform/posix/errors.h"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/unique_fd.h"
 
 namespace tlx::posix {
 
@@ -35,6 +42,32 @@ std::uint32_t windowsError(int errnoValue) {
 
 std::uint32_t lastWindowsError() {
     return windowsError(errno);
+}
+
+std::uint32_t notAFileError(mode_t mode) {
+    if (S_ISREG(mode)) return 0;
+    if (S_ISLNK(mode)) return kErrorFoundSymbolicLink;
+    if (S_ISFIFO(mode)) return kErrorFoundFifo;
+    if (S_ISDIR(mode)) return kErrorFoundFolder;
+    if (S_ISSOCK(mode)) return kErrorFoundSocket;
+    return kErrorFoundDevice;
+}
+
+std::uint32_t whatStandsAt(const std::string& path, std::uint32_t fallback) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return fallback;
+    const std::uint32_t kind = notAFileError(info.st_mode);
+    return kind != 0 ? kind : fallback;
+}
+
+std::uint32_t writeRefusal(const std::string& path, std::uint32_t fallback) {
+    // The flags can be read through a read-only descriptor, which the attributes do not forbid.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    int flags = 0;
+    if (!fd.valid() || ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return fallback;
+    if (flags & FS_IMMUTABLE_FL) return kErrorFileImmutable;
+    if (flags & FS_APPEND_FL) return kErrorFileAppendOnly;
+    return fallback;
 }
 
 }  // namespace tlx::posix

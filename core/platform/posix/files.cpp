@@ -82,10 +82,29 @@ std::uint32_t regularAndBlocking(int fd) {
     if (::fstat(fd, &info) != 0)
         return posix::lastWindowsError();
     if (!S_ISREG(info.st_mode))
-        return kErrorAccessDenied;  // a folder, FIFO or device is not a file, as on Windows
+        return posix::notAFileError(info.st_mode);
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
         return posix::lastWindowsError();
+    return 0;
+}
+
+// For file systems with neither a no-replace rename nor hard links (FAT through FUSE): the name is claimed
+// by creating an empty file exclusively, and only that claim of our own is replaced. After a crash the
+// name holds either the empty claim, which no listing takes for a backup, or the complete file.
+std::uint32_t claimThenRename(const std::string& source, const std::string& target) {
+    UniqueFd claim(::open(target.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!claim.valid())
+        return posix::lastWindowsError();
+    if (const std::uint32_t error = closeChecked(claim); error != 0) {
+        ::unlink(target.c_str());
+        return error;
+    }
+    if (::rename(source.c_str(), target.c_str()) != 0) {
+        const std::uint32_t error = posix::lastWindowsError();
+        ::unlink(target.c_str());
+        return error;
+    }
     return 0;
 }
 
@@ -124,7 +143,7 @@ std::uint32_t writeFileThrough(const std::wstring& path, std::span<const std::ui
     // Never through a link planted at the name, nor into a FIFO (which would block or swallow the bytes).
     UniqueFd fd(::open(name.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
     if (!fd.valid())
-        return posix::lastWindowsError();
+        return posix::whatStandsAt(name, posix::lastWindowsError());
     if (const std::uint32_t error = regularAndBlocking(fd.get()); error != 0)
         return error;
     std::uint32_t error = writeAll(fd.get(), bytes);
@@ -145,15 +164,31 @@ std::uint32_t moveNoReplace(const std::wstring& from, const std::wstring& to) {
         if (errno != EINVAL && errno != ENOSYS)
             return posix::lastWindowsError();
         // The file system refuses the flag: a hard link never replaces either.
-        if (::link(source.c_str(), target.c_str()) != 0)
+        if (::link(source.c_str(), target.c_str()) == 0) {
+            ::unlink(source.c_str());
+        } else if (errno == EPERM || errno == EOPNOTSUPP) {
+            if (const std::uint32_t error = claimThenRename(source, target); error != 0)
+                return error;
+        } else {
             return posix::lastWindowsError();
-        ::unlink(source.c_str());
+        }
     }
-    return syncFolderOf(target);
+    if (const std::uint32_t error = syncFolderOf(target); error != 0) {
+        // Not known to be durable: the file goes again, so no backup is listed that was reported unsaved.
+        ::unlink(target.c_str());
+        return error;
+    }
+    return 0;
 }
 
 void deleteFile(const std::wstring& path) {
     ::unlink(toUtf8(path).c_str());
+}
+
+void discardUnconfirmedFile(const std::wstring& path) {
+    const std::string name = toUtf8(path);
+    if (::unlink(name.c_str()) == 0)
+        (void)syncFolderOf(name);
 }
 
 FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes) {

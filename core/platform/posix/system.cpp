@@ -1,6 +1,8 @@
 // Clock, random bits, elevation and error texts on POSIX.
 #include "platform/system.h"
 
+#include "platform/posix/errors.h"
+
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -73,6 +75,13 @@ std::wstring errorText(std::uint32_t code) {
     case 206: return L"The filename or extension is too long.";
     case 223: return L"The file size exceeds the limit allowed and cannot be saved.";
     case 1117: return L"The request could not be performed because of an I/O device error.";
+    case posix::kErrorFileImmutable: return L"The file is immutable; remove the flag with chattr -i first.";
+    case posix::kErrorFileAppendOnly: return L"The file is append-only; remove the flag with chattr -a first.";
+    case posix::kErrorFoundSymbolicLink: return L"A symbolic link stands where a regular file was expected.";
+    case posix::kErrorFoundFifo: return L"A FIFO (named pipe) stands where a regular file was expected.";
+    case posix::kErrorFoundFolder: return L"A folder stands where a regular file was expected.";
+    case posix::kErrorFoundDevice: return L"A device stands where a regular file was expected.";
+    case posix::kErrorFoundSocket: return L"A socket stands where a regular file was expected.";
     default: break;
     }
     return L"Error " + std::to_wstring(code) + L".";

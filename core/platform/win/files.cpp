@@ -122,6 +122,10 @@ void deleteFile(const std::wstring& path) {
     DeleteFileW(path.c_str());
 }
 
+void discardUnconfirmedFile(const std::wstring&) {
+    // The file that failed its read-back stays where it is, for inspection.
+}
+
 FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes) {
     FileRead result;
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
