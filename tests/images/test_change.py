@@ -320,7 +320,7 @@ class RefusalTest(ChangeTestCase):
                 drive = os.path.realpath(image)
                 self.check_refused(image, ["set", image, "1234-5678", "--yes", "--backup-dir", self.backups], 1,
                                    "stderr", f"The boot region of {drive} is already damaged (its checksum doesn't "
-                                             f'match), so it wasn\'t touched. Run "chkdsk {drive} /f" first.\n')
+                                             f'match), so it wasn\'t touched. Run "fsck.exfat {drive}" first.\n')
 
     def test_unwritable_backups_folder(self):
         image = im.fresh_image(im.kind("FAT32"), self.dir)

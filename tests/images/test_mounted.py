@@ -81,8 +81,8 @@ class MountedTest(unittest.TestCase):
                 self.assertEqual(result["newSerial"], im.serial_json(new, 8))
                 self.assertEqual(result["notes"], [
                     "A boot-sector backup was saved to " + result["backup"],
-                    f"{drive} is in use by Windows. The new serial has been written and will take effect "
-                    "after you restart your computer."])
+                    f"{drive} is mounted. The new serial has been written and takes effect when the volume "
+                    "is mounted again."])
                 self.assertEqual(len(im.tlxbak_files(os.path.join(self.backups, im.backup_folder_name(device)))), 1)
             self.assertEqual(im.blkid_uuid(device), im.blkid_serial_text(kind, new))
         self.assertEqual(im.blkid_uuid(image), im.blkid_serial_text(kind, new))
