@@ -65,7 +65,8 @@ std::wstring changeQuestion(const VolumeInfo& info, VolumeSerial newSerial, bool
     const std::wstring newText =
         full64 ? formatSerial64(newSerial) : formatSerial32(static_cast<std::uint32_t>(newSerial));
     // The old serial is the one Windows reports, so always its 32-bit form.
-    std::wstring text = confirmationText(drive, info.fileSystem, formatSerial32(info.serial), newText);
+    const std::wstring oldText = info.hasSerial ? formatSerial32(info.serial) : std::wstring(L"-");
+    std::wstring text = confirmationText(drive, info.fileSystem, oldText, newText);
     if (info.windowsDrive) text += kLineEnd + windowsDriveWarning(drive);
     if (info.partitionRole == PartitionRole::EfiSystem) text += kLineEnd + efiPartitionWarning(drive);
     if (bitLocker) text += kLineEnd + bitLockerWarning(drive);

@@ -1,5 +1,6 @@
 // The Linux catalogue: mount table, blkid values, and records of real images and loop devices.
 #include "catalog/posix/probe_fields.h"
+#include "catalog/posix/visibility.h"
 #include "catalog/resolve.h"
 #include "device/posix/mount_table.h"
 
@@ -82,7 +83,12 @@ TEST(ProbeValues, FillTheFileSystemFieldsOfARecord) {
         EXPECT_EQ(info.fullSerial, c.fullSerial);
         EXPECT_EQ(info.supported, c.supported);
         EXPECT_EQ(info.label, fromUtf8(c.values.label));
+        // Only a serial that was read counts as one: ext4 and unreadable UUIDs have none, a real 0 has one.
+        if (!bitLocker) EXPECT_EQ(info.hasSerial, c.serial != 0);
     }
+    VolumeInfo zero;
+    posix::applyProbeValues(zero, {"vfat", "FAT16", "", "0000-0000", ""});
+    EXPECT_TRUE(zero.hasSerial);
     VolumeInfo nothing;
     posix::applyProbeValues(nothing, {"", "", "", "", ""});
     EXPECT_FALSE(nothing.mediaPresent);
@@ -196,6 +202,32 @@ TEST(FindVolume, AnImageMountedThroughFuseHasItsMountPoint) {
     EXPECT_EQ(displayDrive(*byPath), fromUtf8(folder));
 }
 
+TEST(Visibility, EveryFileSystemShowsOtherDevicesOnlyWithAll) {
+    using posix::DeviceFacts;
+    auto facts = [](bool mounted, bool partitioned, bool held, bool readable, std::string type, bool bitLocker = false) {
+        return DeviceFacts{mounted, partitioned, held, readable, std::move(type), bitLocker};
+    };
+    struct Case { const char* name; DeviceFacts facts; bool hidden; };
+    const std::vector<Case> cases = {
+        {"unmounted FAT", facts(false, false, false, true, "vfat"), false},
+        {"unmounted ext4", facts(false, false, false, true, "ext4"), false},
+        {"unmounted BitLocker", facts(false, false, false, true, "", true), false},
+        {"no file system", facts(false, false, false, true, ""), true},
+        {"unreadable to us", facts(false, false, false, false, ""), false},
+        {"partitioned disk", facts(false, true, false, true, ""), true},
+        {"device-mapper member", facts(false, false, true, true, "vfat"), true},
+        {"swap", facts(false, false, false, true, "swap"), true},
+        {"LVM member", facts(false, false, false, true, "LVM2_member"), true},
+        {"RAID member", facts(false, false, false, true, "linux_raid_member"), true},
+        {"LUKS", facts(false, false, false, true, "crypto_LUKS"), true},
+        {"mounted always shows", facts(true, true, true, true, "swap"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(posix::isHiddenDevice(c.facts), c.hidden);
+    }
+}
+
 TEST(EnumerateVolumes, ListsALoopDeviceWithItsFileSystem) {
     if (geteuid() != 0 || !testing::hasTool("losetup")) GTEST_SKIP() << "SKIP: loop devices need root and losetup";
     TempDir dir;
@@ -218,6 +250,8 @@ TEST(EnumerateVolumes, ListsALoopDeviceWithItsFileSystem) {
         EXPECT_TRUE(found->mountPoints.empty());
         EXPECT_TRUE(found->supported);
         EXPECT_EQ(found->partitionRole, PartitionRole::None);
+        EXPECT_TRUE(found->hasSerial);
+        EXPECT_FALSE(found->hidden) << "an unmounted volume with a file system is what a user came to change";
 
         // Hidden volumes come after every mounted one.
         const auto firstHidden = std::find_if(list.begin(), list.end(), [](const VolumeInfo& v) { return v.mountPoints.empty(); });

@@ -6,6 +6,7 @@ import contextlib
 import os
 import re
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
@@ -21,6 +22,31 @@ MAKERS = {
 }
 PATTERN = ["FAT12", "FAT16", "exFAT", "NTFS", "ext4"] * 4
 PATTERN[-1] = None  # one image without a file system
+
+
+@contextlib.contextmanager
+def partitioned_loop(image):
+    """Attaches image with its partitions scanned (/dev/loopNp1 ...); always detaches it again."""
+    device = im.run(["losetup", "-f", "--show", "-P", image]).stdout.strip()
+    try:
+        yield device
+    finally:
+        for _ in range(50):
+            if im.run(["losetup", "-d", device], check=False).returncode == 0:
+                break
+            time.sleep(0.1)
+
+
+def write_mbr(path, size_mb=8):
+    """An MBR with one FAT16 partition (type 0x0E) from sector 2048 to the end."""
+    sectors = size_mb << 11
+    with open(path, "wb") as f:
+        f.truncate(size_mb << 20)
+        entry = bytes([0, 0, 0, 0, 0x0E, 0, 0, 0]) + (2048).to_bytes(4, "little") + (sectors - 2048).to_bytes(4, "little")
+        f.seek(446)
+        f.write(entry)
+        f.seek(510)
+        f.write(b"\x55\xaa")
 
 
 def natural_key(text):
@@ -67,6 +93,13 @@ class LinuxListTest(unittest.TestCase):
             mountpoint = os.path.join(folder, f"mnt-{driver}")
             cls.stack.enter_context(im.fuse_mount(driver, device, mountpoint))
             cls.mounted[device] = mountpoint
+        cls.folder = folder
+        # Swap belongs to another layer.
+        swap_image = os.path.join(folder, "swap.img")
+        with open(swap_image, "wb") as f:
+            f.truncate(1 << 20)
+        im.run(["mkswap", swap_image])
+        cls.swap = cls.stack.enter_context(im.loop_device(swap_image))
 
     @classmethod
     def tearDownClass(cls):
@@ -99,6 +132,35 @@ class LinuxListTest(unittest.TestCase):
                                      im.blkid_uuid(device).replace("-", "")[-8:].upper())
                 if device in self.mounted and fs == "NTFS":
                     self.assertEqual(volume["drive"], self.mounted[device])
+
+    def test_swap_shows_only_with_all(self):
+        volumes = self.listed()
+        everything = self.listed("--all")
+        self.assertNotIn(self.swap, volumes)
+        self.assertEqual(everything[self.swap]["fileSystem"], "swap")
+        self.assertIsNone(everything[self.swap]["serial"])
+        self.assertFalse(everything[self.swap]["supported"])
+
+    def test_a_partitioned_disk_shows_its_partition_and_itself_only_with_all(self):
+        disk_image = os.path.join(self.folder, "partitioned.img")
+        write_mbr(disk_image)
+        with partitioned_loop(disk_image) as disk:
+            partition = disk + "p1"
+            for _ in range(20):
+                if os.path.exists(partition):
+                    break
+                time.sleep(0.1)
+            else:
+                self.skipTest("the kernel scans no partitions of loop devices here")
+            im.run(["mkfs.fat", "-F", "16", partition])
+            volumes = self.listed()
+            everything = self.listed("--all")
+        self.assertEqual(volumes[partition]["fileSystem"], "FAT")
+        self.assertRegex(volumes[partition]["serial"], r"^[0-9A-F]{4}-[0-9A-F]{4}$")
+        self.assertNotIn(disk, volumes)
+        self.assertIsNone(everything[disk]["serial"])
+        self.assertFalse(everything[disk]["supported"])
+        self.assertTrue(everything[disk]["mediaPresent"], "a partitioned disk is no empty drive")
 
     def test_text_columns_align_in_natural_order_with_dashes_for_no_serial(self):
         proc = im.qorin("list")
@@ -141,5 +203,5 @@ class LinuxListTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    im.main(tools=("losetup", "blkid", "mkfs.fat", "mkfs.exfat", "tune.exfat", "mkntfs", "ntfslabel", "mkfs.ext4"),
+    im.main(tools=("losetup", "blkid", "mkswap", "mkfs.fat", "mkfs.exfat", "tune.exfat", "mkntfs", "ntfslabel", "mkfs.ext4"),
             root=True)

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "catalog/posix/probe_fields.h"
+#include "catalog/posix/visibility.h"
 #include "catalog/resolve.h"
 #include "catalog/volume_info.h"
 #include "device/device_path.h"
@@ -86,18 +87,6 @@ std::optional<Candidate> candidateFor(const std::string& name) {
     return c;
 }
 
-// Signatures of what belongs to another layer rather than holding files of its own.
-bool isMemberSignature(const std::string& type) {
-    for (const char* member : {"swap", "swsuspend", "LVM1_member", "LVM2_member", "linux_raid_member",
-                               "ddf_raid_member", "isw_raid_member", "adaptec_raid_member", "hpt37x_raid_member",
-                               "hpt45x_raid_member", "jmicron_raid_member", "lsi_mega_raid_member",
-                               "nvidia_raid_member", "promise_fasttrack_raid_member", "silicon_medley_raid_member",
-                               "via_raid_member", "crypto_LUKS", "zfs_member", "bcache", "drbd", "VMFS_volume_member",
-                               "ceph_bluestore", "DM_integrity", "DM_verity_hash", "stratis"})
-        if (type == member) return true;
-    return false;
-}
-
 VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mounts) {
     const std::string base = "/sys/class/block/" + c.name;
     VolumeInfo info;
@@ -114,16 +103,16 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
         info.mountPoints.push_back(fromUtf8(m.mountPoint));
         if (m.mountPoint == "/") info.windowsDrive = true;
     }
-    const bool mounted = !info.mountPoints.empty();
-    if (c.partitioned && !mounted) {
+    posix::DeviceFacts facts{!info.mountPoints.empty(), c.partitioned, c.held};
+    if (facts.partitioned && !facts.mounted) {
         // Its partitions are the volumes; the disk itself shows only with --all.
         info.mediaPresent = true;
         info.hasSerial = false;
-        info.hidden = true;
+        info.hidden = posix::isHiddenDevice(facts);
         return info;
     }
     // Only an unmounted volume is given a partition role, so only then is its partition entry read.
-    const bool roleShown = !mounted && (info.type == DriveType::Removable || info.type == DriveType::Fixed);
+    const bool roleShown = !facts.mounted && (info.type == DriveType::Removable || info.type == DriveType::Fixed);
     const posix::ProbeValues values = posix::probeVolume(c.path, roleShown);
     posix::applyProbeValues(info, values);
     if (!info.mediaPresent && !mountedType.empty()) {
@@ -135,10 +124,10 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
     }
     if (roleShown)
         info.partitionRole = posix::partitionRoleFor(values.partEntryType);
-    // Without read access nothing can be told about the device, so it is shown rather than hidden.
-    const bool unknown = values.type.empty() && access(c.path.c_str(), R_OK) != 0;
-    const bool noFileSystem = values.type.empty() && !values.bitLocker && !unknown;
-    info.hidden = !mounted && (noFileSystem || c.held || isMemberSignature(values.type));
+    facts.type = values.type;
+    facts.bitLocker = values.bitLocker;
+    facts.readable = !values.type.empty() || access(c.path.c_str(), R_OK) == 0;
+    info.hidden = posix::isHiddenDevice(facts);
     return info;
 }
 
