@@ -23,7 +23,8 @@ int restoreCommand(const CommandLine& line);
 // Confirms (unless --yes), changes with a file backup, reports; the common part of set and random.
 int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial newSerial);
 // Shared by the commands that write: the administrator line, the backup sink, printing the outcome.
-[[nodiscard]] std::wstring administratorText();
+[[nodiscard]] std::wstring administratorText();  // in the platform's words
+[[nodiscard]] std::wstring administratorText(Wording wording);
 // A volume whose path or first mount point holds a line feed can't be recorded in a backup file,
 // so the commands that write refuse it before asking anything.
 [[nodiscard]] bool pathsRecordable(const VolumeInfo& info);

@@ -31,6 +31,13 @@ bool pathsRecordable(const VolumeInfo& info) {
 }
 
 std::wstring administratorText() {
+    return administratorText(platformWording());
+}
+
+std::wstring administratorText(Wording wording) {
+    if (wording == Wording::Linux)
+        return L"Changing a serial requires root rights. Please run qorin as root (for example with sudo); an image "
+               L"file only needs to be writable by you.";
     return L"Changing a serial requires administrator rights. Please run qorin from an elevated command prompt (Run as administrator).";
 }
 

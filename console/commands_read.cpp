@@ -120,7 +120,9 @@ std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& f
     if (!encryption.empty())
         lines.push_back(L"Encryption:   " + encryption);
     else if (info.bitLockerHint)
-        lines.push_back(L"Encryption:   BitLocker (as reported by Windows, run elevated to check)");
+        lines.push_back(wording == Wording::Windows
+                            ? L"Encryption:   BitLocker (as reported by Windows, run elevated to check)"
+                            : L"Encryption:   BitLocker (by its signature, run as root to check)");
     lines.push_back(L"Volume:       " + withoutTrailingBackslash(info.volume));
     return lines;
 }

@@ -1,10 +1,15 @@
 #include "usage.h"
 
+#include "catalog/wording.h"
 #include "output.h"
 
 namespace tlx {
 
 std::vector<std::wstring> usageLines(bool isError) {
+    return usageLines(isError, platformWording());
+}
+
+std::vector<std::wstring> usageLines(bool isError, Wording wording) {
     std::vector<std::wstring> lines = {
         L"Plinthos 3.0.2 (command line)",
         L"",
@@ -28,6 +33,11 @@ std::vector<std::wstring> usageLines(bool isError) {
         L"",
         L"  Changes only the file-system Volume Serial Number, not the drive's hardware serial.",
     };
+    if (wording == Wording::Linux) {
+        lines[13] = L"  <drive> is a device (/dev/sdb1), an image file, a mounted folder, or UUID=, LABEL=, PARTUUID=.";
+        lines[14] = L"  Changing a serial needs root. --backup-dir <dir> overrides the backups folder (see qorin(8)).";
+        lines[16] = L"  Exit codes: 0 ok, 1 failed, 2 usage, 3 needs root, 4 volume in use, 5 locked by BitLocker,";
+    }
     if (!isError) lines.push_back(std::wstring(L"  Graphical version: Plinthos, ") + kProductPage);
     return lines;
 }

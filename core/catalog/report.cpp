@@ -135,7 +135,9 @@ OutcomeReport buildReport(const ChangeResult& result, const std::wstring& drive,
     switch (result.error) {
     case ApplyFailure::None: return successReport(result, drive, backupPath, wording);
     case ApplyFailure::OpenFailed:
-        if (result.systemError == 5) return report(3, L"Changing a serial requires administrator rights.");
+        if (result.systemError == 5)
+            return report(3, wording == Wording::Windows ? L"Changing a serial requires administrator rights."
+                                                         : L"Changing a serial requires root rights.");
         return report(1, L"Couldn't open " + drive + errorSuffix(result.systemError) + L".");
     case ApplyFailure::Plan: return planErrorReport(result, drive, wording);
     case ApplyFailure::VolumeInUse:

@@ -270,6 +270,12 @@ TEST(Report, LinuxWording) {
                                   L"it wasn't touched. Run \"" + a.command + L"\" first.");
         EXPECT_EQ(planErrorReport(damaged, L"/dev/sdb1", Wording::Linux).message, report.message);
     }
+    ChangeResult denied;
+    denied.error = ApplyFailure::OpenFailed;
+    denied.systemError = 5;
+    const OutcomeReport root = buildReport(denied, L"/dev/sdb1", L"", kFolder, 0, kHint, Wording::Linux);
+    EXPECT_EQ(root.exitCode, 3);
+    EXPECT_EQ(root.message, L"Changing a serial requires root rights.");
     EXPECT_EQ(systemDriveWarning(L"/", Wording::Linux),
               L"/ is your system drive. The new serial takes effect when the volume is mounted again.");
     EXPECT_EQ(repairCommand(L"E:", FsType::FAT32, Wording::Windows), L"chkdsk E: /f");

@@ -148,7 +148,7 @@ TEST(GetText, LinesForAnNtfsSystemVolumeAndAnEmptyReader) {
     reader.mountPoints = {L"G:\\"};
     reader.type = DriveType::Removable;
     reader.bitLockerHint = true;
-    EXPECT_EQ(getLines(reader, L"", L""),
+    EXPECT_EQ(getLines(reader, L"", L"", Wording::Windows),
               (std::vector<std::wstring>{
                   L"Drive:        G:",
                   L"Serial:       - (no media)",
@@ -165,6 +165,13 @@ TEST(GetText, LinesForAnNtfsSystemVolumeAndAnEmptyReader) {
     EXPECT_EQ(getLines(unsupported, L"", L"BitLocker")[2], L"File system:  ext4  (not supported)");
     EXPECT_EQ(getLines(unsupported, L"", L"BitLocker")[5], L"Encryption:   BitLocker");
     EXPECT_EQ(getLines(ntfs, L"", L"", Wording::Linux)[4], L"Type:         Removable, system drive");
+    EXPECT_EQ(getLines(reader, L"", L"", Wording::Linux)[5],
+              L"Encryption:   BitLocker (by its signature, run as root to check)");
+    EXPECT_EQ(administratorText(Wording::Windows), L"Changing a serial requires administrator rights. Please run "
+                                                   L"qorin from an elevated command prompt (Run as administrator).");
+    EXPECT_EQ(administratorText(Wording::Linux), L"Changing a serial requires root rights. Please run qorin as root "
+                                                 L"(for example with sudo); an image file only needs to be writable "
+                                                 L"by you.");
 }
 
 TEST(ChangeResultJson, OpenFailureHasZeroSerialsAndNoBackup) {

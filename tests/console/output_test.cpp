@@ -94,13 +94,22 @@ const std::vector<std::wstring> kUsage = {
 };
 
 TEST(Usage, ErrorUsageIsTheTwentyOneLines) {
-    EXPECT_EQ(usageLines(true), kUsage);
+    EXPECT_EQ(usageLines(true, Wording::Windows), kUsage);
+}
+
+TEST(Usage, LinuxNamesItsDrivesRootAndTheManualPage) {
+    std::vector<std::wstring> expected = kUsage;
+    expected[13] = L"  <drive> is a device (/dev/sdb1), an image file, a mounted folder, or UUID=, LABEL=, PARTUUID=.";
+    expected[14] = L"  Changing a serial needs root. --backup-dir <dir> overrides the backups folder (see qorin(8)).";
+    expected[16] = L"  Exit codes: 0 ok, 1 failed, 2 usage, 3 needs root, 4 volume in use, 5 locked by BitLocker,";
+    EXPECT_EQ(usageLines(true, Wording::Linux), expected);
+    EXPECT_EQ(usageLines(true), usageLines(true, platformWording()));
 }
 
 TEST(Usage, HelpAddsTheGraphicalVersionLine) {
     std::vector<std::wstring> expected = kUsage;
     expected.push_back(L"  Graphical version: Plinthos, https://plinthos.org");
-    EXPECT_EQ(usageLines(false), expected);
+    EXPECT_EQ(usageLines(false, Wording::Windows), expected);
 }
 
 TEST(Usage, DescriptionsStartAtTheSameColumn) {

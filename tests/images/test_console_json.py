@@ -13,8 +13,8 @@ USAGE_FIRST = "Plinthos 3.0.2 (command line)\n"
 HELP_LAST = "  Graphical version: Plinthos, https://plinthos.org\n"
 USAGE_LAST = "  Changes only the file-system Volume Serial Number, not the drive's hardware serial.\n"
 NO_CONSOLE = "There's no console to ask for confirmation. Add --yes to proceed.\n"
-ADMIN = ("Changing a serial requires administrator rights. Please run qorin from an elevated command prompt "
-         "(Run as administrator).\n")
+ADMIN = ("Changing a serial requires root rights. Please run qorin as root (for example with sudo); an image file "
+         "only needs to be writable by you.\n")
 # Non-ASCII letters, a tab, a double quote, a backslash and a control character.
 LABEL = 'F\u00f6\u65e5\t"q\\\x01'
 
