@@ -103,7 +103,10 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
         info.mountPoints.push_back(fromUtf8(m.mountPoint));
         if (m.mountPoint == "/") info.windowsDrive = true;
     }
-    posix::DeviceFacts facts{!info.mountPoints.empty(), c.partitioned, c.held};
+    posix::DeviceFacts facts;
+    facts.mounted = !info.mountPoints.empty();
+    facts.partitioned = c.partitioned;
+    facts.held = c.held;
     if (facts.partitioned && !facts.mounted) {
         // Its partitions are the volumes; the disk itself shows only with --all.
         info.mediaPresent = true;
