@@ -30,6 +30,9 @@ int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial new
 [[nodiscard]] bool pathsRecordable(const VolumeInfo& info);
 [[nodiscard]] std::wstring lineBreakInPathText();
 [[nodiscard]] FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info);
+// An in-use report gets one more line when qorin itself runs from that volume.
+void addInUseLine(OutcomeReport& report, const ChangeResult& result, const VolumeInfo& info,
+                  const std::wstring& drive);
 // Text lines (standard error unless the exit code is 0) or the JSON object; returns the exit code.
 int printOutcome(const CommandLine& line, const std::wstring& drive, const ChangeResult& result,
                  const OutcomeReport& report, const std::wstring& backupPath);

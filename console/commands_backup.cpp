@@ -1,6 +1,7 @@
 // backups and restore: listing a volume's backups and bringing a volume back from one.
 #include "backup/backup_match.h"
 #include "catalog/resolve.h"
+#include "change_window.h"
 #include "commands.h"
 #include "device/volume_access.h"
 #include "engine/restore.h"
@@ -160,8 +161,9 @@ int restoreCommand(const CommandLine& line) {
         if (!confirm(L"Restore?")) return 1;
     }
     FileBackupSink sink = backupSinkFor(line, *info);
-    const ChangeResult result = line.raw ? recoverRaw(info->volume, backup, sink, line.force)
-                                         : restoreSerial(info->volume, backup, sink);
+    ConsoleChangeWindow window;
+    const ChangeResult result = line.raw ? recoverRaw(info->volume, backup, sink, line.force, window)
+                                         : restoreSerial(info->volume, backup, sink, window);
     const std::wstring& backupPath = sink.lastPath();
     OutcomeReport report =
         buildReport(result, drive, backupPath, line.backupDir, sink.lastError(), recoverHint(drive, backupPath));
@@ -169,6 +171,7 @@ int restoreCommand(const CommandLine& line) {
         result.match == static_cast<std::int32_t>(BackupMatch::Undetermined))
         report.message = L"The current boot sector of " + drive +
                          L" can't be recognized, so the backup can't be checked against it. Add --force to write it anyway.";
+    addInUseLine(report, result, *info, drive);
     return printOutcome(line, drive, result, report, backupPath);
 }
 

@@ -1,6 +1,7 @@
 // set and random: the change flow from confirmation to report.
 #include "backup/backup_store.h"
 #include "catalog/resolve.h"
+#include "change_window.h"
 #include "commands.h"
 #include "device/volume_access.h"
 #include "engine/change.h"
@@ -44,6 +45,13 @@ std::wstring administratorText(Wording wording) {
 FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info) {
     std::wstring mount = info.mountPoints.empty() ? std::wstring() : info.mountPoints.front();
     return FileBackupSink(line.backupDir, volumeNameOf(info), std::move(mount), kAppVersion);
+}
+
+void addInUseLine(OutcomeReport& report, const ChangeResult& result, const VolumeInfo& info,
+                  const std::wstring& drive) {
+    if (result.error != ApplyFailure::VolumeInUse && result.error != ApplyFailure::DismountFailed) return;
+    std::wstring line = runningFromVolumeLine(info, drive);
+    if (!line.empty()) report.lines.push_back(std::move(line));
 }
 
 int printOutcome(const CommandLine& line, const std::wstring& drive, const ChangeResult& result,
@@ -117,10 +125,12 @@ int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial new
         if (!confirm(L"Change the serial?")) return 1;
     }
     FileBackupSink sink = backupSinkFor(line, info);
-    const ChangeResult result = changeSerial(info.volume, newSerial, !line.full64, sink);
+    ConsoleChangeWindow window;
+    const ChangeResult result = changeSerial(info.volume, newSerial, !line.full64, sink, window);
     const std::wstring& backupPath = sink.lastPath();
-    const OutcomeReport report =
+    OutcomeReport report =
         buildReport(result, drive, backupPath, line.backupDir, sink.lastError(), recoverHint(drive, backupPath));
+    addInUseLine(report, result, info, drive);
     return printOutcome(line, drive, result, report, backupPath);
 }
 

@@ -46,10 +46,20 @@ bool inputIsConsole() {
 }
 
 std::optional<std::wstring> readConsoleAnswer() {
-    wchar_t buffer[64] = {};
-    DWORD read = 0;
-    if (!ReadConsoleW(GetStdHandle(STD_INPUT_HANDLE), buffer, 63, &read, nullptr) || read == 0) return std::nullopt;
-    return std::wstring(buffer, read);
+    // Read up to the end of the line: whatever stayed in the console's input would be run by
+    // cmd.exe as a command once qorin has ended. Only the first 63 characters are the answer.
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    std::wstring answer;
+    for (;;) {
+        wchar_t buffer[64] = {};
+        DWORD read = 0;
+        if (!ReadConsoleW(input, buffer, 63, &read, nullptr) || read == 0) break;
+        const std::wstring_view piece(buffer, read);
+        if (answer.size() < 63) answer += piece.substr(0, 63 - answer.size());
+        if (piece.find(L'\n') != std::wstring_view::npos) break;
+    }
+    if (answer.empty()) return std::nullopt;
+    return answer;
 }
 
 }  // namespace tlx

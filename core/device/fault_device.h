@@ -35,6 +35,7 @@ public:
         lastError_ = inner_.lastError();
         return false;
     }
+    bool mountedInUse() const override { return inner_.mountedInUse(); }
 
     unsigned reads() const { return reads_; }
     unsigned writes() const { return writes_; }

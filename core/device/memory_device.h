@@ -18,11 +18,13 @@ public:
     std::uint32_t lastError() const override { return lastError_; }
     bool lock() override;
     bool dismount() override;
+    bool mountedInUse() const override { return mountedInUse_; }
 
     // Test controls.
     void setReportedCount(std::uint64_t count) { reportedCount_ = count; hasReportedCount_ = true; }
     void setLockResult(bool ok, std::uint32_t error) { lockOk_ = ok; lockError_ = error; }
     void setDismountResult(bool ok, std::uint32_t error) { dismountOk_ = ok; dismountError_ = error; }
+    void setMountedInUse(bool mounted) { mountedInUse_ = mounted; }
     std::vector<std::uint8_t>& bytes() { return bytes_; }
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
     unsigned reads() const { return reads_; }
@@ -44,6 +46,7 @@ private:
     std::uint32_t dismountError_ = 0;
     bool locked_ = false;
     bool dismounted_ = false;
+    bool mountedInUse_ = true;  // a refused lock means the volume's own file system holds it
     unsigned reads_ = 0;
     unsigned writes_ = 0;
 };

@@ -21,6 +21,10 @@ class LockableDevice : public SectorDevice {
 public:
     [[nodiscard]] virtual bool lock() = 0;      // 5 attempts, 200 ms apart
     [[nodiscard]] virtual bool dismount() = 0;  // once, never retried
+    // After a refused lock: true only when the volume's own mounted file system keeps it in use
+    // (the Windows drive, a mounted NTFS volume) and no other writer holds it, so that a boot-sector
+    // write through this handle is the only one. False when another writer has the volume.
+    [[nodiscard]] virtual bool mountedInUse() const = 0;
 };
 
 }  // namespace tlx

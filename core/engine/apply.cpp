@@ -7,6 +7,7 @@
 
 #include "backup/backup_sink.h"
 #include "device/sector_device.h"
+#include "engine/change_window.h"
 
 namespace tlx {
 
@@ -40,6 +41,24 @@ bool writeAndVerify(SectorDevice& device, const RegionWrite& region, const std::
     return true;
 }
 
+// Puts a region's old bytes back. A refused write still counts when the region holds them anyway:
+// read-only media refuse the write-back of a write they refused in the first place.
+bool writeBack(SectorDevice& device, const RegionWrite& region, std::vector<std::uint8_t>& buffer) {
+    ApplyStep failedStep = ApplyStep::None;
+    if (writeAndVerify(device, region, region.before, buffer, failedStep)) return true;
+    bool readOk = false;
+    return failedStep == ApplyStep::WriteFailed && readAndCompare(device, region, region.before, buffer, readOk);
+}
+
+// Writes back regions [0, end) from the last down to the first, on past any that will not go back.
+bool rollBack(SectorDevice& device, const std::vector<RegionWrite>& regions, std::size_t end,
+              std::vector<std::uint8_t>& buffer) {
+    bool complete = true;
+    for (std::size_t k = end; k-- > 0;)
+        if (!writeBack(device, regions[k], buffer)) complete = false;
+    return complete;
+}
+
 void stopBeforeWriting(ChangeResult& result, ApplyStep step, std::uint64_t region, std::uint32_t error) {
     result.applyOutcome = ApplyOutcome::NothingWritten;
     result.applyFailure = step;
@@ -47,7 +66,18 @@ void stopBeforeWriting(ChangeResult& result, ApplyStep step, std::uint64_t regio
     result.applySystemError = error;
 }
 
+class NoChangeWindow final : public ChangeWindow {
+public:
+    void enter() override {}
+    void leave() override {}
+};
+
 }  // namespace
+
+ChangeWindow& noChangeWindow() {
+    static NoChangeWindow none;
+    return none;
+}
 
 bool prepareForWriting(LockableDevice& device, FsType fsType, bool allowInPlace, ChangeResult& result) {
     if (device.lock()) {
@@ -60,8 +90,9 @@ bool prepareForWriting(LockableDevice& device, FsType fsType, bool allowInPlace,
         return true;
     }
     // Windows keeps its own NTFS volume mounted; a boot-sector write through the shared handle
-    // is allowed there and takes effect at the next restart. Nothing else is written unlocked.
-    if (allowInPlace && fsType == FsType::NTFS) {
+    // is allowed there and takes effect at the next restart. Nothing else is written unlocked,
+    // and a lock held by another writer is never a reason to write beside it.
+    if (allowInPlace && fsType == FsType::NTFS && device.mountedInUse()) {
         result.mode = WriteMode::InPlace;
         return true;
     }
@@ -70,7 +101,8 @@ bool prepareForWriting(LockableDevice& device, FsType fsType, bool allowInPlace,
     return false;
 }
 
-void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, ChangeResult& result) {
+void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, ChangeResult& result,
+               ChangeWindow& window) {
     if (planResult.planError != PlanError::None) {
         result.error = ApplyFailure::Plan;
         result.planError = planResult.planError;
@@ -111,24 +143,42 @@ void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, 
 
     if (!stopped) {
         result.applyOutcome = ApplyOutcome::Success;
+        bool entered = false;
         for (std::size_t j = 0; j < regions.size(); ++j) {
+            // Read again right before the write: the backup took time, and on a volume that could
+            // not be held exclusively another writer may have come in since the pre-check.
+            bool readOk = false;
+            if (!readAndCompare(device, regions[j], regions[j].before, buffer, readOk)) {
+                const std::uint32_t error = readOk ? 0 : device.lastError();
+                const ApplyStep step = readOk ? ApplyStep::Changed : ApplyStep::ReadFailed;
+                if (j == 0) {
+                    stopBeforeWriting(result, step, j, error);
+                } else {
+                    // The region itself is someone else's now; only what this change wrote goes back.
+                    result.applyFailure = step;
+                    result.applyRegion = j;
+                    result.applySystemError = error;
+                    result.applyOutcome = rollBack(device, regions, j, buffer) ? ApplyOutcome::RolledBack
+                                                                               : ApplyOutcome::RollbackFailed;
+                }
+                break;
+            }
+            if (!entered) {
+                window.enter();
+                entered = true;
+            }
             ApplyStep failedStep = ApplyStep::None;
             if (writeAndVerify(device, regions[j], regions[j].after, buffer, failedStep))
                 continue;
             result.applySystemError = device.lastError();
             result.applyRegion = j;
             result.applyFailure = failedStep;
-
-            // Back from the failed region down to the first, on past any region that will not go back.
-            bool rollbackComplete = true;
-            for (std::size_t k = j + 1; k-- > 0;) {
-                ApplyStep ignored = ApplyStep::None;
-                if (!writeAndVerify(device, regions[k], regions[k].before, buffer, ignored))
-                    rollbackComplete = false;
-            }
-            result.applyOutcome = rollbackComplete ? ApplyOutcome::RolledBack : ApplyOutcome::RollbackFailed;
+            // Back from the failed region itself down to the first.
+            result.applyOutcome = rollBack(device, regions, j + 1, buffer) ? ApplyOutcome::RolledBack
+                                                                           : ApplyOutcome::RollbackFailed;
             break;
         }
+        if (entered) window.leave();
     }
 
     if (result.applyOutcome != ApplyOutcome::Success) {

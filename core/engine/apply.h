@@ -3,6 +3,7 @@
 #include "bootsector/detect.h"
 #include "bootsector/plan.h"
 #include "engine/change_result.h"
+#include "engine/change_window.h"
 
 namespace tlx {
 
@@ -12,7 +13,9 @@ class SectorDevice;
 
 // Locks and dismounts, or (NTFS with allowInPlace) leaves the volume mounted for an in-place write.
 [[nodiscard]] bool prepareForWriting(LockableDevice& device, FsType fsType, bool allowInPlace, ChangeResult& result);
-// Consumes the plan; result.mode must already be set.
-void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, ChangeResult& result);
+// Consumes the plan; result.mode must already be set. The window is entered before the first
+// write and left after the last verification or rollback.
+void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, ChangeResult& result,
+               ChangeWindow& window = noChangeWindow());
 
 }  // namespace tlx

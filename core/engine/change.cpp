@@ -12,9 +12,11 @@ namespace tlx {
 
 namespace {
 
+constexpr std::uint32_t kErrorSharingViolation = 32;
+
 // Runs on an open device; the caller destroys it afterwards, on every path.
 void changeOnDevice(LockableDevice& device, VolumeSerial newSerial, bool keepHighHalf, BackupSink& sink,
-                    ChangeResult& result) {
+                    ChangeWindow& window, ChangeResult& result) {
     const BootSectorRead first = readBootSector(device);
     if (first.detectStatus == DetectStatus::BitLocker ||
         (first.readStatus == ReadStatus::ReadFailed &&
@@ -45,7 +47,7 @@ void changeOnDevice(LockableDevice& device, VolumeSerial newSerial, bool keepHig
         result.systemError = device.lastError();
         return;
     }
-    applyPlan(device, std::move(planned), sink, result);
+    applyPlan(device, std::move(planned), sink, result, window);
 }
 
 }  // namespace
@@ -55,7 +57,9 @@ std::unique_ptr<LockableDevice> openForChange(VolumeAccess& volumes, const std::
     std::uint32_t error = 0;
     std::unique_ptr<LockableDevice> device = volumes.open(driveSpec, DeviceAccess::ReadWrite, error);
     if (!device) {
-        result.error = ApplyFailure::OpenFailed;
+        // Refused because another process holds the volume (on Linux, another writer's lease
+        // on the image): the volume is in use, as when its lock is refused.
+        result.error = error == kErrorSharingViolation ? ApplyFailure::VolumeInUse : ApplyFailure::OpenFailed;
         result.systemError = error;
         return nullptr;
     }
@@ -64,19 +68,19 @@ std::unique_ptr<LockableDevice> openForChange(VolumeAccess& volumes, const std::
 }
 
 ChangeResult changeSerial(VolumeAccess& volumes, const std::wstring& driveSpec, VolumeSerial newSerial,
-                          bool keepHighHalf, BackupSink& sink) {
+                          bool keepHighHalf, BackupSink& sink, ChangeWindow& window) {
     ChangeResult result;
     std::unique_ptr<LockableDevice> device = openForChange(volumes, driveSpec, result);
     if (!device)
         return result;
-    changeOnDevice(*device, newSerial, keepHighHalf, sink, result);
+    changeOnDevice(*device, newSerial, keepHighHalf, sink, window, result);
     device.reset();  // unlocks the volume and lets the file system mount again
     return result;
 }
 
 ChangeResult changeSerial(const std::wstring& driveSpec, VolumeSerial newSerial, bool keepHighHalf,
-                          BackupSink& sink) {
-    return changeSerial(systemVolumes(), driveSpec, newSerial, keepHighHalf, sink);
+                          BackupSink& sink, ChangeWindow& window) {
+    return changeSerial(systemVolumes(), driveSpec, newSerial, keepHighHalf, sink, window);
 }
 
 }  // namespace tlx

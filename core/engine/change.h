@@ -6,6 +6,7 @@
 #include "bootsector/serial.h"
 #include "device/sector_device.h"
 #include "engine/change_result.h"
+#include "engine/change_window.h"
 
 namespace tlx {
 
@@ -17,9 +18,11 @@ class VolumeAccess;
                                                             ChangeResult& result);
 
 // keepHighHalf: only 32 bits were given, so a 64-bit field keeps its upper half.
+// window: what the program holds off while the volume is half written (Ctrl+C, signals).
 [[nodiscard]] ChangeResult changeSerial(VolumeAccess& volumes, const std::wstring& driveSpec, VolumeSerial newSerial,
-                                        bool keepHighHalf, BackupSink& sink);
+                                        bool keepHighHalf, BackupSink& sink,
+                                        ChangeWindow& window = noChangeWindow());
 [[nodiscard]] ChangeResult changeSerial(const std::wstring& driveSpec, VolumeSerial newSerial, bool keepHighHalf,
-                                        BackupSink& sink);
+                                        BackupSink& sink, ChangeWindow& window = noChangeWindow());
 
 }  // namespace tlx

@@ -16,7 +16,7 @@ namespace tlx {
 namespace {
 
 void recoverOnDevice(LockableDevice& device, const BootSectorBackup& backup, BackupSink& sink, bool force,
-                     ChangeResult& result) {
+                     ChangeWindow& window, ChangeResult& result) {
     const BootSectorRead first = readBootSector(device);
     // An unreadable or unrecognised boot sector is what raw recovery repairs; only BitLocker stops it.
     if (first.detectStatus == DetectStatus::BitLocker ||
@@ -38,34 +38,35 @@ void recoverOnDevice(LockableDevice& device, const BootSectorBackup& backup, Bac
         result.error = ApplyFailure::BackupMismatch;
         return;
     }
-    applyPlan(device, planRawRecovery(device, backup), sink, result);
+    applyPlan(device, planRawRecovery(device, backup), sink, result, window);
 }
 
 }  // namespace
 
 ChangeResult restoreSerial(VolumeAccess& volumes, const std::wstring& driveSpec, const BootSectorBackup& backup,
-                           BackupSink& sink) {
-    return changeSerial(volumes, driveSpec, backup.oldSerial, false, sink);
+                           BackupSink& sink, ChangeWindow& window) {
+    return changeSerial(volumes, driveSpec, backup.oldSerial, false, sink, window);
 }
 
-ChangeResult restoreSerial(const std::wstring& driveSpec, const BootSectorBackup& backup, BackupSink& sink) {
-    return restoreSerial(systemVolumes(), driveSpec, backup, sink);
+ChangeResult restoreSerial(const std::wstring& driveSpec, const BootSectorBackup& backup, BackupSink& sink,
+                           ChangeWindow& window) {
+    return restoreSerial(systemVolumes(), driveSpec, backup, sink, window);
 }
 
 ChangeResult recoverRaw(VolumeAccess& volumes, const std::wstring& driveSpec, const BootSectorBackup& backup,
-                        BackupSink& sink, bool force) {
+                        BackupSink& sink, bool force, ChangeWindow& window) {
     ChangeResult result;
     std::unique_ptr<LockableDevice> device = openForChange(volumes, driveSpec, result);
     if (!device)
         return result;
-    recoverOnDevice(*device, backup, sink, force, result);
+    recoverOnDevice(*device, backup, sink, force, window, result);
     device.reset();  // unlocks the volume and lets the file system mount again
     return result;
 }
 
 ChangeResult recoverRaw(const std::wstring& driveSpec, const BootSectorBackup& backup, BackupSink& sink,
-                        bool force) {
-    return recoverRaw(systemVolumes(), driveSpec, backup, sink, force);
+                        bool force, ChangeWindow& window) {
+    return recoverRaw(systemVolumes(), driveSpec, backup, sink, force, window);
 }
 
 }  // namespace tlx

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
+#include <thread>
 #include <optional>
 #include <sys/stat.h>
 
@@ -214,14 +218,52 @@ TEST_F(ImageDevice, LockIsExclusiveAndEndsWithTheDevice) {
     EXPECT_TRUE(first->locked());
     EXPECT_TRUE(first->dismount());
 
-    auto second = openImage(image, DeviceAccess::ReadWrite, error);
-    ASSERT_TRUE(second);
-    EXPECT_FALSE(second->lock());
-    EXPECT_EQ(second->lastError(), 170u);
-    EXPECT_FALSE(second->locked());
+    // The lock keeps a lease: a non-blocking open by anyone else is refused as a sharing violation.
+    EXPECT_FALSE(openImage(image, DeviceAccess::ReadWrite, error));
+    EXPECT_EQ(error, 32u);
+    EXPECT_FALSE(openImage(image, DeviceAccess::Read, error));
+    EXPECT_EQ(error, 32u);
 
     first.reset();
+    auto second = openImage(image, DeviceAccess::ReadWrite, error);
+    ASSERT_TRUE(second) << error;
     EXPECT_TRUE(second->lock()) << second->lastError();
+}
+
+// An ordinary open by another writer waits while the lock is held, so it cannot write between
+// the engine's check and its last write.
+TEST_F(ImageDevice, AnotherOpenWaitsUntilTheLockEnds) {
+    std::uint32_t error = 0;
+    auto device = openImage(image, DeviceAccess::ReadWrite, error);
+    ASSERT_TRUE(device);
+    ASSERT_TRUE(device->lock()) << device->lastError();
+    std::atomic<bool> opened = false;
+    std::thread writer([&] {
+        posix::UniqueFd other(::open(image.c_str(), O_RDWR | O_CLOEXEC));
+        opened = other.valid();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(opened);
+    device.reset();
+    writer.join();
+    EXPECT_TRUE(opened);
+}
+
+// Two writers that both opened before either locked: the first to take the writer lock keeps it,
+// the other gives up at once, and so does not keep the first one out for long.
+TEST_F(ImageDevice, AWriterLockHeldByAnotherRefusesAtOnce) {
+    std::uint32_t error = 0;
+    auto first = openImage(image, DeviceAccess::ReadWrite, error);
+    auto second = openImage(image, DeviceAccess::ReadWrite, error);
+    ASSERT_TRUE(first && second);
+    EXPECT_FALSE(first->lock());  // the second has the image open
+    EXPECT_EQ(first->lastError(), 170u);
+    EXPECT_FALSE(first->mountedInUse());
+    EXPECT_FALSE(second->lock());
+    EXPECT_EQ(second->lastError(), 170u);
+    EXPECT_FALSE(second->mountedInUse());
+    second.reset();
+    EXPECT_TRUE(first->lock()) << first->lastError();
 }
 
 TEST_F(ImageDevice, LockIsRefusedWhileAnotherDescriptorHasTheImageOpen) {

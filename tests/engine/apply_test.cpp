@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/fault_device.h"
@@ -79,13 +80,14 @@ struct ApplyCase {
     const char* trace;
 };
 
+// Traces: R/W sector, S the backup save, E and L entering and leaving the change window.
 const ApplyCase kApplyCases[] = {
     {"success", 512, WriteMode::Locked, true, {},
-     ApplyOutcome::Success, ApplyStep::None, 0, 0, false, Disk::After, "R6 R0 S W6 R6 W0 R0"},
+     ApplyOutcome::Success, ApplyStep::None, 0, 0, false, Disk::After, "R6 R0 S R6 E W6 R6 R0 W0 R0 L"},
     {"success in place needs a restart", 512, WriteMode::InPlace, true, {},
-     ApplyOutcome::Success, ApplyStep::None, 0, 0, true, Disk::After, "R6 R0 S W6 R6 W0 R0"},
+     ApplyOutcome::Success, ApplyStep::None, 0, 0, true, Disk::After, "R6 R0 S R6 E W6 R6 R0 W0 R0 L"},
     {"success with 4096-byte file-system sectors", 4096, WriteMode::Locked, true, {},
-     ApplyOutcome::Success, ApplyStep::None, 0, 0, false, Disk::After, "R48 R0 S W48 R48 W0 R0"},
+     ApplyOutcome::Success, ApplyStep::None, 0, 0, false, Disk::After, "R48 R0 S R48 E W48 R48 R0 W0 R0 L"},
     {"pre-check read of region 0 fails", 512, WriteMode::Locked, true, {{{1, 1117}}, {}, {}, 0, 0},
      ApplyOutcome::NothingWritten, ApplyStep::ReadFailed, 0, 1117, false, Disk::Before, "R6"},
     {"pre-check read of region 1 fails", 512, WriteMode::Locked, true, {{{2, 21}}, {}, {}, 0, 0},
@@ -96,29 +98,43 @@ const ApplyCase kApplyCases[] = {
      ApplyOutcome::NothingWritten, ApplyStep::Changed, 1, 0, false, Disk::BeforeWithAlteration, "R6 R0"},
     {"sink refuses", 512, WriteMode::Locked, false, {},
      ApplyOutcome::NothingWritten, ApplyStep::BackupFailed, 0, 0, false, Disk::Before, "R6 R0 S"},
+    {"region 0 changed while the backup was saved", 512, WriteMode::InPlace, true, {{}, {}, {}, 3, 6},
+     ApplyOutcome::NothingWritten, ApplyStep::Changed, 0, 0, false, Disk::BeforeWithAlteration, "R6 R0 S R6"},
+    {"region 1 changed after region 0 was written", 512, WriteMode::InPlace, true, {{}, {}, {}, 5, 0},
+     ApplyOutcome::RolledBack, ApplyStep::Changed, 1, 0, false, Disk::BeforeWithAlteration,
+     "R6 R0 S R6 E W6 R6 R0 W6 R6 L"},
+    {"reading region 1 again before its write fails", 512, WriteMode::Locked, true, {{{5, 1117}}, {}, {}, 0, 0},
+     ApplyOutcome::RolledBack, ApplyStep::ReadFailed, 1, 1117, false, Disk::Before,
+     "R6 R0 S R6 E W6 R6 R0 W6 R6 L"},
     {"write of region 0 fails", 512, WriteMode::Locked, true, {{}, {{1, 31}}, {}, 0, 0},
-     ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 0, 31, false, Disk::Before, "R6 R0 S W6 W6 R6"},
+     ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 0, 31, false, Disk::Before, "R6 R0 S R6 E W6 W6 R6 L"},
     {"write of region 1 fails", 512, WriteMode::Locked, true, {{}, {{2, 31}}, {}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 1, 31, false, Disk::Before,
-     "R6 R0 S W6 R6 W0 W0 R0 W6 R6"},
+     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
     {"in place, write of region 1 fails", 512, WriteMode::InPlace, true, {{}, {{2, 31}}, {}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 1, 31, false, Disk::Before,
-     "R6 R0 S W6 R6 W0 W0 R0 W6 R6"},
-    {"verification of region 0 differs", 512, WriteMode::Locked, true, {{}, {}, {3}, 0, 0},
-     ApplyOutcome::RolledBack, ApplyStep::VerifyFailed, 0, 0, false, Disk::Before, "R6 R0 S W6 R6 W6 R6"},
-    {"verification read of region 1 fails", 512, WriteMode::Locked, true, {{{4, 1117}}, {}, {}, 0, 0},
+     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
+    {"verification of region 0 differs", 512, WriteMode::Locked, true, {{}, {}, {4}, 0, 0},
+     ApplyOutcome::RolledBack, ApplyStep::VerifyFailed, 0, 0, false, Disk::Before, "R6 R0 S R6 E W6 R6 W6 R6 L"},
+    {"verification read of region 1 fails", 512, WriteMode::Locked, true, {{{6, 1117}}, {}, {}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::VerifyFailed, 1, 1117, false, Disk::Before,
-     "R6 R0 S W6 R6 W0 R0 W0 R0 W6 R6"},
+     "R6 R0 S R6 E W6 R6 R0 W0 R0 W0 R0 W6 R6 L"},
+    {"rollback write fails but the region still holds its old bytes", 512, WriteMode::Locked, true,
+     {{}, {{2, 19}, {3, 19}}, {}, 0, 0},
+     ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 1, 19, false, Disk::Before,
+     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
+    {"read-only media refuse every write", 512, WriteMode::Locked, true, {{}, {{1, 19}, {2, 19}}, {}, 0, 0},
+     ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 0, 19, false, Disk::Before, "R6 R0 S R6 E W6 W6 R6 L"},
     {"region 1 differs and will not go back; region 0 still does", 512, WriteMode::Locked, true,
-     {{}, {{3, 1117}}, {4}, 0, 0},
+     {{}, {{3, 1117}}, {6}, 0, 0},
      ApplyOutcome::RollbackFailed, ApplyStep::VerifyFailed, 1, 0, false, Disk::MainOnlyAfter,
-     "R6 R0 S W6 R6 W0 R0 W0 W6 R6"},
-    {"rollback read-back of region 1 fails", 512, WriteMode::Locked, true, {{{4, 1117}}, {{2, 31}}, {}, 0, 0},
+     "R6 R0 S R6 E W6 R6 R0 W0 R0 W0 R0 W6 R6 L"},
+    {"rollback read-back of region 1 fails", 512, WriteMode::Locked, true, {{{6, 1117}}, {{2, 31}}, {}, 0, 0},
      ApplyOutcome::RollbackFailed, ApplyStep::WriteFailed, 1, 31, false, Disk::Before,
-     "R6 R0 S W6 R6 W0 W0 R0 W6 R6"},
-    {"rollback of region 0 reads back other bytes", 512, WriteMode::Locked, true, {{}, {{2, 31}}, {5}, 0, 0},
+     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
+    {"rollback of region 0 reads back other bytes", 512, WriteMode::Locked, true, {{}, {{2, 31}}, {7}, 0, 0},
      ApplyOutcome::RollbackFailed, ApplyStep::WriteFailed, 1, 31, false, Disk::Before,
-     "R6 R0 S W6 R6 W0 W0 R0 W6 R6"},
+     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
 };
 
 TEST(ApplyPlan, OutcomeTransfersAndBytes) {
@@ -141,7 +157,8 @@ TEST(ApplyPlan, OutcomeTransfersAndBytes) {
         RecordingSink sink(c.sinkAccepts, &memory, &trace);
         ChangeResult result;
         result.mode = c.mode;
-        applyPlan(device, std::move(planResult), sink, result);
+        test::TracingWindow window(trace);
+        applyPlan(device, std::move(planResult), sink, result, window);
 
         const bool wrote = c.outcome != ApplyOutcome::NothingWritten;
         EXPECT_EQ(result.error, c.outcome == ApplyOutcome::Success ? ApplyFailure::None : ApplyFailure::Apply);
@@ -167,7 +184,7 @@ TEST(ApplyPlan, OutcomeTransfersAndBytes) {
         }
         EXPECT_EQ(result.plan.newSerial, expectedPlan.newSerial);
 
-        const bool saved = c.step != ApplyStep::ReadFailed && c.step != ApplyStep::Changed;
+        const bool saved = std::string_view(c.trace).find('S') != std::string_view::npos;
         EXPECT_EQ(sink.calls, saved ? 1u : 0u);
         if (saved) {
             ASSERT_TRUE(sink.seen.has_value());
@@ -276,6 +293,7 @@ struct PrepareCase {
     std::uint32_t systemError;
     WriteMode mode;
     bool dismounted;
+    bool mountedInUse = true;  // what the device says after a refused lock
 };
 
 const PrepareCase kPrepareCases[] = {
@@ -283,6 +301,7 @@ const PrepareCase kPrepareCases[] = {
     {"NTFS raw locked and dismounted", FsType::NTFS, false, true, true, true, ApplyFailure::None, 0, WriteMode::Locked, true},
     {"dismount refused", FsType::exFAT, true, true, false, false, ApplyFailure::DismountFailed, 1117, WriteMode::Locked, false},
     {"NTFS lock refused goes in place", FsType::NTFS, true, false, true, true, ApplyFailure::None, 0, WriteMode::InPlace, false},
+    {"NTFS lock held by another writer", FsType::NTFS, true, false, true, false, ApplyFailure::VolumeInUse, 5, WriteMode::Locked, false, false},
     {"NTFS lock refused without in place", FsType::NTFS, false, false, true, false, ApplyFailure::VolumeInUse, 5, WriteMode::Locked, false},
     {"FAT12 lock refused", FsType::FAT12, true, false, true, false, ApplyFailure::VolumeInUse, 5, WriteMode::Locked, false},
     {"FAT16 lock refused", FsType::FAT16, true, false, true, false, ApplyFailure::VolumeInUse, 5, WriteMode::Locked, false},
@@ -297,6 +316,7 @@ TEST(PrepareForWriting, LockDismountOrInPlace) {
         MemoryDevice memory(512, test::filler(512));
         memory.setLockResult(c.lockOk, 5);
         memory.setDismountResult(c.dismountOk, 1117);
+        memory.setMountedInUse(c.mountedInUse);
         ChangeResult result;
         const bool prepared = prepareForWriting(memory, c.fsType, c.allowInPlace, result);
         EXPECT_EQ(prepared, c.prepared);

@@ -101,6 +101,11 @@ const std::vector<ChangeCase>& changeCases() {
          {.encryption = DiskEncryption::Undetermined},
          {.encryption = 2, .fsType = FsType::FAT16, .oldSerial = kFatSerial, .newSerial = 0xBEEF, .regions = 1},
          fatSerial({0}, 39, 0xBEEF), true},
+        {"NTFS lock held by another writer is never written beside it", Image::Ntfs, 0x11112222, true,
+         {.lockOk = false, .mountedInUse = false},
+         {.error = ApplyFailure::VolumeInUse, .systemError = 5}, nullptr, false},
+        {"open refused by another writer's hold is in use", Image::Ntfs, 0x11112222, true, {.openError = 32},
+         {.error = ApplyFailure::VolumeInUse, .systemError = 32, .encryption = 2}, nullptr, false},
         {"FAT32 lock refused", Image::Fat32, 0xBEEF, false, {.lockOk = false},
          {.error = ApplyFailure::VolumeInUse, .systemError = 5}, nullptr, false},
         {"FAT16 lock refused", Image::Fat16, 0xBEEF, false, {.lockOk = false},
@@ -185,8 +190,9 @@ TEST(ChangeSerial, WholeOutcome) {
                                      [&] { volumes.memory.bytes()[6 * 512 + 300] ^= 0x5A; });
         RecordingSink sink(c.setup.sinkAccepts, &volumes.memory);
 
+        test::CountingWindow window(volumes.memory);
         const ChangeResult result =
-            changeSerial(volumes, test::volumeNameFor(c.setup), c.newSerial, c.keepHighHalf, sink);
+            changeSerial(volumes, test::volumeNameFor(c.setup), c.newSerial, c.keepHighHalf, sink, window);
 
         test::expectResult(result, c.expect);
         const auto expected = c.disk ? c.disk(original) : original;
@@ -206,17 +212,21 @@ TEST(ChangeSerial, WholeOutcome) {
         if (!wrote) {
             EXPECT_EQ(volumes.memory.writes(), 0u);
         }
+        // Held exactly around the writes: entered before the first one, left after the last.
+        EXPECT_EQ(window.enters, wrote ? 1u : 0u);
+        EXPECT_EQ(window.leaves, window.enters);
+        EXPECT_EQ(window.writesAtEnter, 0u);
 
         EXPECT_EQ(volumes.opens, 1u);
         EXPECT_EQ(volumes.lastAccess, DeviceAccess::ReadWrite);
         EXPECT_EQ(volumes.liveHandles, 0u);  // destroyed on every path
-        const bool opened = result.error != ApplyFailure::OpenFailed;
+        const bool opened = c.setup.openError == 0 && !c.setup.wrongName;
         EXPECT_EQ(volumes.closes, opened ? 1u : 0u);
         EXPECT_EQ(volumes.probes, opened ? 1u : 0u);
         // A refused lock reads nothing beyond the first boot-sector read; refusals of what was read
         // come before the lock is taken.
         if (result.error == ApplyFailure::VolumeInUse) {
-            EXPECT_EQ(volumes.fault.reads(), 1u);
+            EXPECT_EQ(volumes.fault.reads(), opened ? 1u : 0u);
         }
         const bool refusedOnFirstRead =
             result.error == ApplyFailure::BitLockerLocked ||

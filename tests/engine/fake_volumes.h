@@ -11,6 +11,7 @@
 #include "device/fault_device.h"
 #include "device/memory_device.h"
 #include "device/volume_access.h"
+#include "engine/change_window.h"
 
 namespace tlx::test {
 
@@ -31,6 +32,7 @@ public:
     std::uint32_t lastError() const override;
     bool lock() override;
     bool dismount() override;
+    bool mountedInUse() const override;
 
 private:
     FakeVolumes& owner_;
@@ -112,6 +114,9 @@ inline bool VolumeHandle::dismount() {
     ownErrorLatest_ = false;
     return false;
 }
+inline bool VolumeHandle::mountedInUse() const {
+    return owner_.fault.mountedInUse();
+}
 
 inline constexpr std::uint64_t kNoSector = ~std::uint64_t{0};
 
@@ -122,6 +127,7 @@ struct VolumeSetup {
     DiskEncryption encryption = DiskEncryption::None;
     bool failFirstRead = false;  // with 1117
     bool lockOk = true;          // refused with 5
+    bool mountedInUse = true;    // false: the refusal came from another writer
     bool dismountOk = true;      // refused with 1117
     bool sinkAccepts = true;
     unsigned failWrite = 0;  // write number, fails with 31
@@ -132,6 +138,7 @@ inline void applySetup(FakeVolumes& volumes, const VolumeSetup& setup) {
     volumes.openError = setup.openError;
     volumes.encryption = setup.encryption;
     volumes.memory.setLockResult(setup.lockOk, 5);
+    volumes.memory.setMountedInUse(setup.mountedInUse);
     volumes.memory.setDismountResult(setup.dismountOk, 1117);
     if (setup.failFirstRead) volumes.fault.failRead(1, 1117);
     if (setup.failWrite != 0) volumes.fault.failWrite(setup.failWrite, 31);
@@ -141,6 +148,23 @@ inline void applySetup(FakeVolumes& volumes, const VolumeSetup& setup) {
 inline std::wstring volumeNameFor(const VolumeSetup& setup) {
     return setup.wrongName ? std::wstring(L"\\\\?\\Volume{other}") : kVolumeName;
 }
+
+// Counts how often the engine entered and left its change window, and the volume's writes at entry.
+class CountingWindow : public ChangeWindow {
+public:
+    explicit CountingWindow(const MemoryDevice& watched) : watched_(watched) {}
+    void enter() override {
+        ++enters;
+        writesAtEnter = watched_.writes();
+    }
+    void leave() override { ++leaves; }
+
+    unsigned enters = 0, leaves = 0;
+    unsigned writesAtEnter = 0;
+
+private:
+    const MemoryDevice& watched_;
+};
 
 class RecordingSink : public BackupSink {
 public:

@@ -182,7 +182,9 @@ TEST(RecoverRaw, WholeOutcome) {
         test::applySetup(volumes, c.setup);
         RecordingSink sink(c.setup.sinkAccepts, &volumes.memory);
 
-        const ChangeResult result = recoverRaw(volumes, test::volumeNameFor(c.setup), backup, sink, c.force);
+        test::CountingWindow window(volumes.memory);
+        const ChangeResult result =
+            recoverRaw(volumes, test::volumeNameFor(c.setup), backup, sink, c.force, window);
 
         test::expectResult(result, c.expect);
         EXPECT_TRUE(volumes.memory.bytes() == (c.restored ? savedImage(c.volume) : current));
@@ -202,6 +204,9 @@ TEST(RecoverRaw, WholeOutcome) {
         if (!wrote) {
             EXPECT_EQ(volumes.memory.writes(), 0u);
         }
+        EXPECT_EQ(window.enters, wrote ? 1u : 0u);
+        EXPECT_EQ(window.leaves, window.enters);
+        EXPECT_EQ(window.writesAtEnter, 0u);
         EXPECT_EQ(volumes.lastAccess, DeviceAccess::ReadWrite);
         EXPECT_EQ(volumes.liveHandles, 0u);
         EXPECT_EQ(volumes.closes, result.error == ApplyFailure::OpenFailed ? 0u : 1u);

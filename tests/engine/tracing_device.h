@@ -5,6 +5,7 @@
 #include <string>
 
 #include "device/sector_device.h"
+#include "engine/change_window.h"
 
 namespace tlx::test {
 
@@ -25,6 +26,7 @@ public:
     std::uint32_t lastError() const override { return inner_.lastError(); }
     bool lock() override { return inner_.lock(); }
     bool dismount() override { return inner_.dismount(); }
+    bool mountedInUse() const override { return inner_.mountedInUse(); }
 
 private:
     void note(char kind, std::uint64_t first) {
@@ -33,6 +35,17 @@ private:
         trace_ += std::to_string(first);
     }
     LockableDevice& inner_;
+    std::string& trace_;
+};
+
+// Logs "E" and "L" where the engine enters and leaves its change window.
+class TracingWindow : public ChangeWindow {
+public:
+    explicit TracingWindow(std::string& trace) : trace_(trace) {}
+    void enter() override { trace_ += trace_.empty() ? "E" : " E"; }
+    void leave() override { trace_ += trace_.empty() ? "L" : " L"; }
+
+private:
     std::string& trace_;
 };
 

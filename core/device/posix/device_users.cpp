@@ -105,16 +105,36 @@ bool namedByMount(const std::string& path, bool blockDevice, dev_t rdev) {
     return false;
 }
 
-bool backsLoopDevice(const std::string& path) {
+namespace {
+
+// Counts the loop devices backed by the file at `path`.
+int loopDevicesBackedBy(const std::string& path) {
     UniqueDir block(opendir("/sys/block"));
-    if (!block) return false;
+    if (!block) return 0;
+    int count = 0;
     while (const dirent* entry = readdir(block.get())) {
         const std::string name = entry->d_name;
         if (!name.starts_with("loop")) continue;
         const auto backing = readFirstLine("/sys/block/" + name + "/loop/backing_file");
-        if (backing && *backing == path) return true;
+        if (backing && *backing == path) ++count;
     }
-    return false;
+    return count;
+}
+
+}  // namespace
+
+bool backsLoopDevice(const std::string& path) {
+    return loopDevicesBackedBy(path) > 0;
+}
+
+bool loopBackingInUse(dev_t rdev) {
+    const std::string device = "/sys/dev/block/" + std::to_string(major(rdev)) + ":" + std::to_string(minor(rdev));
+    // A partition of a loop device has its loop attributes on the whole device, one folder up.
+    std::optional<std::string> backing = readFirstLine(device + "/loop/backing_file");
+    if (!backing) backing = readFirstLine(device + "/../loop/backing_file");
+    if (!backing || backing->empty()) return false;
+    return loopDevicesBackedBy(*backing) > 1 || namedByMount(*backing, false, 0) ||
+           openedElsewhere(*backing, false, 0, {});
 }
 
 }  // namespace tlx::posix

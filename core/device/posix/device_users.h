@@ -19,5 +19,9 @@ namespace tlx::posix {
 [[nodiscard]] bool namedByMount(const std::string& path, bool blockDevice, dev_t rdev);
 // A loop device is backed by the file at `path`.
 [[nodiscard]] bool backsLoopDevice(const std::string& path);
+// The block device `rdev` is a loop device (or a partition of one) whose backing file is in use
+// elsewhere: opened by a process, named by a mount (a FUSE mount of the file), or behind another
+// loop device. False for any other device.
+[[nodiscard]] bool loopBackingInUse(dev_t rdev);
 
 }  // namespace tlx::posix

@@ -24,6 +24,8 @@ constexpr std::uint32_t kInUse = 170;
 constexpr std::uint32_t kEndOfFile = 38;
 constexpr std::uint32_t kNotSupported = 50;
 constexpr std::uint32_t kAccessDenied = 5;
+constexpr std::uint32_t kSharingViolation = 32;
+constexpr std::uint32_t kWriteProtect = 19;
 constexpr std::uint64_t kLargestTransfer = 4294967295ull;
 // Below the kernel's per-call limit (0x7ffff000) and a multiple of every sector size.
 constexpr std::uint64_t kChunk = 1ull << 30;
@@ -91,7 +93,9 @@ std::unique_ptr<VolumeDevice> VolumeDevice::openPath(const std::string& path, De
     }
     if (!fd.valid()) {
         const bool refused = errno == EPERM && access == DeviceAccess::ReadWrite;
-        error = lastWindowsError();
+        // A non-blocking open is refused while another process holds a lease on the file: another
+        // writer is between its check and its last write.
+        error = errno == EWOULDBLOCK ? kSharingViolation : lastWindowsError();
         // Root may write anything but a file marked immutable or append-only; say which.
         if (refused) error = writeRefusal(path, error);
         return nullptr;
@@ -119,6 +123,12 @@ std::unique_ptr<VolumeDevice> VolumeDevice::openPath(const std::string& path, De
         sectorSize = logical > 0 ? static_cast<std::uint32_t>(logical) : 0;
         std::uint64_t bytes = 0;
         length = ioctl(fd.get(), BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
+        // A read-only device opens for writing and then refuses every write, the write-back too.
+        int readOnly = 0;
+        if (access == DeviceAccess::ReadWrite && ioctl(fd.get(), BLKROGET, &readOnly) == 0 && readOnly != 0) {
+            error = kWriteProtect;
+            return nullptr;
+        }
     }
     if (!validSectorSize(sectorSize)) {
         error = kNotSupported;
@@ -229,31 +239,79 @@ bool VolumeDevice::writeSectors(std::uint64_t first, std::uint32_t count, const 
     return transfer(true, first, count);
 }
 
+VolumeDevice::~VolumeDevice() {
+    dropLease();
+}
+
+// Takes a write lease and keeps it. The kernel grants it only to the file's sole opener, and while
+// it is held every other open waits for it. True when held, false when someone else has the file
+// open, absent where leases are unavailable (file system, ownership).
+std::optional<bool> VolumeDevice::holdLease() {
+    // Another open raises SIGIO at the holder, whose default ends the process; the opener simply
+    // waits until the lease is given up, so the signal is ignored while it is held.
+    struct sigaction ignore{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    struct sigaction previous{};
+    if (sigaction(SIGIO, &ignore, &previous) != 0) return std::nullopt;
+    if (fcntl(fd_.get(), F_SETLEASE, F_WRLCK) == 0) {
+        previousSigio_ = previous;
+        lease_ = true;
+        return true;
+    }
+    const int error = errno;
+    sigaction(SIGIO, &previous, nullptr);
+    if (error == EAGAIN || error == EBUSY) return false;
+    return std::nullopt;
+}
+
+void VolumeDevice::dropLease() {
+    if (!lease_) return;
+    fcntl(fd_.get(), F_SETLEASE, F_UNLCK);
+    sigaction(SIGIO, &previousSigio_, nullptr);
+    lease_ = false;
+}
+
 std::uint32_t VolumeDevice::tryLock() {
-    const int own[] = {fd_.get(), exclusive_.get()};
+    // Writers that take this lock (other qorin processes) exclude each other through it alone;
+    // it stays until the device is destroyed, also when the volume ends up written in place.
+    if (!writerLock_) {
+        struct flock whole{};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        if (fcntl(fd_.get(), F_OFD_SETLK, &whole) != 0) {
+            if (errno == EAGAIN || errno == EACCES) {
+                otherWriter_ = true;
+                return kInUse;
+            }
+            if (errno == EBADF) return kAccessDenied;  // opened for reading only
+            return lastWindowsError();
+        }
+        writerLock_ = true;
+    }
+    mounted_ = namedByMount(path_, blockDevice_, rdev_);
+    if (mounted_) return kInUse;
     if (blockDevice_) {
         // The kernel refuses an exclusive open while the device is mounted or claimed.
         UniqueFd claim(::open(path_.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC | O_NONBLOCK));
         if (!claim.valid()) return lastWindowsError();
         const int ours[] = {fd_.get(), claim.get()};
-        // A FUSE mount holds the device open without claiming it.
-        if (openedElsewhere(path_, true, rdev_, ours) || namedByMount(path_, true, rdev_)) return kInUse;
+        // A FUSE mount holds the device open without claiming it; a loop device is only as free
+        // as the file behind it.
+        if (openedElsewhere(path_, true, rdev_, ours) || loopBackingInUse(rdev_)) return kInUse;
         exclusive_ = std::move(claim);
         return 0;
     }
-    struct flock whole{};
-    whole.l_type = F_WRLCK;
-    whole.l_whence = SEEK_SET;
-    if (fcntl(fd_.get(), F_OFD_SETLK, &whole) != 0) {
-        if (errno == EAGAIN || errno == EACCES) return kInUse;
-        if (errno == EBADF) return kAccessDenied;  // opened for reading only
-        return lastWindowsError();
+    const std::optional<bool> lease = holdLease();
+    if (lease == false) return kInUse;
+    if (!lease) {
+        // Without a lease nothing can be held against other openers; the engine's reading of
+        // each region right before its write is then the only guard.
+        const int own[] = {fd_.get()};
+        if (openedElsewhere(path_, false, 0, own)) return kInUse;
     }
-    const std::optional<bool> elsewhere = fileOpenedElsewhere(fd_.get());
-    const bool opened = elsewhere ? *elsewhere : openedElsewhere(path_, false, 0, own);
-    if (opened || backsLoopDevice(path_) || namedByMount(path_, false, 0)) {
-        whole.l_type = F_UNLCK;
-        fcntl(fd_.get(), F_OFD_SETLK, &whole);
+    if (backsLoopDevice(path_)) {
+        dropLease();
         return kInUse;
     }
     return 0;
@@ -269,6 +327,9 @@ bool VolumeDevice::lock() {
             return true;
         }
         lastError_ = error;
+        // Another writer keeps its lock until it has finished; waiting here would only keep
+        // this handle open and so keep it from finishing.
+        if (otherWriter_) return false;
     }
     return false;
 }

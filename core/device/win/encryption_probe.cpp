@@ -6,6 +6,7 @@
 #include "bootsector/detect.h"
 #include "device/device_path.h"
 #include "device/encryption.h"
+#include "platform/win/error_mode.h"
 #include "platform/win/page_buffer.h"
 #include "platform/win/unique_handle.h"
 #include "platform/win/windows.h"
@@ -27,6 +28,8 @@ EncryptionProbe undetermined(std::uint32_t error) { return {DiskEncryption::Unde
 EncryptionProbe probeDiskEncryption(const std::wstring& driveSpec) {
     const std::optional<std::wstring> path = devicePathFor(driveSpec);
     if (!path) return undetermined(errorInvalidName);
+    // A drive without media must answer with an error, not a system dialog.
+    const win::ScopedErrorMode quiet;
 
     DWORD diskNumber = 0;
     LARGE_INTEGER partitionStart{};

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "device/device_path.h"
+#include "platform/win/error_mode.h"
 #include "platform/win/windows.h"
 
 #include <winioctl.h>
@@ -16,6 +17,7 @@ constexpr std::uint32_t errorInvalidName = 123;
 constexpr std::uint32_t errorNotSupported = 50;
 constexpr std::uint32_t errorHandleEof = 38;
 constexpr std::uint32_t errorInvalidParameter = 87;
+constexpr std::uint32_t errorWriteProtect = 19;
 constexpr int lockAttempts = 5;
 static_assert(sizeof(DISK_GEOMETRY) == 24 && sizeof(GET_LENGTH_INFORMATION) == 8);
 constexpr DWORD lockPauseMs = 200;
@@ -36,6 +38,17 @@ bool control(HANDLE handle, DWORD code) {
     return DeviceIoControl(handle, code, nullptr, 0, nullptr, 0, &returned, nullptr) != FALSE;
 }
 
+// The volume name ("\\?\Volume{...}", no trailing backslash) behind a mount point or device path.
+std::wstring volumeNameOf(std::wstring point) {
+    if (point.starts_with(L"\\\\.\\")) point.erase(0, 4);
+    if (!point.ends_with(L'\\')) point += L'\\';
+    wchar_t name[MAX_PATH] = {};
+    if (!GetVolumeNameForVolumeMountPointW(point.c_str(), name, MAX_PATH)) return {};
+    std::wstring result(name);
+    if (result.ends_with(L'\\')) result.pop_back();
+    return result;
+}
+
 }  // namespace
 
 std::unique_ptr<VolumeDevice> VolumeDevice::open(const std::wstring& driveSpec, DeviceAccess access,
@@ -46,6 +59,8 @@ std::unique_ptr<VolumeDevice> VolumeDevice::open(const std::wstring& driveSpec, 
         error = errorInvalidName;
         return nullptr;
     }
+    // A card reader without a card must answer with an error, not a system dialog.
+    const ScopedErrorMode quiet;
     const DWORD desired = access == DeviceAccess::ReadWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     FileHandle handle(CreateFileW(path->c_str(), desired, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH, nullptr));
@@ -73,14 +88,33 @@ std::unique_ptr<VolumeDevice> VolumeDevice::open(const std::wstring& driveSpec, 
                         nullptr))
         sectorCount = static_cast<std::uint64_t>(length.Length.QuadPart) / sectorSize;
 
+    // Write-protected media open for writing and then refuse every write, the write-back too;
+    // only a definite "write protected" counts, a disk that cannot answer is tried.
+    if (access == DeviceAccess::ReadWrite && !control(handle.get(), IOCTL_DISK_IS_WRITABLE) &&
+        GetLastError() == errorWriteProtect) {
+        error = errorWriteProtect;
+        return nullptr;
+    }
+
     // Reaches the sectors past the file system's own extent, where NTFS keeps its backup boot sector.
     (void)control(handle.get(), FSCTL_ALLOW_EXTENDED_DASD_IO);
 
-    return std::unique_ptr<VolumeDevice>(new VolumeDevice(std::move(handle), sectorSize, sectorCount));
+    return std::unique_ptr<VolumeDevice>(new VolumeDevice(std::move(handle), *path, sectorSize, sectorCount));
 }
 
-VolumeDevice::VolumeDevice(FileHandle handle, std::uint32_t sectorSize, std::uint64_t sectorCount)
-    : handle_(std::move(handle)), sectorSize_(sectorSize), sectorCount_(sectorCount) {}
+VolumeDevice::VolumeDevice(FileHandle handle, std::wstring path, std::uint32_t sectorSize, std::uint64_t sectorCount)
+    : handle_(std::move(handle)), path_(std::move(path)), sectorSize_(sectorSize), sectorCount_(sectorCount) {}
+
+bool VolumeDevice::mountedInUse() const {
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+    wchar_t root[MAX_PATH] = {};
+    if (length == 0 || length >= MAX_PATH || !GetVolumePathNameW(folder, root, MAX_PATH)) return false;
+    const std::wstring windows = volumeNameOf(root);
+    const std::wstring own = volumeNameOf(path_);
+    return !windows.empty() && !own.empty() &&
+           CompareStringOrdinal(windows.c_str(), -1, own.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
 
 VolumeDevice::~VolumeDevice() {
     if (locked_) {

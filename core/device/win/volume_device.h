@@ -28,14 +28,17 @@ public:
     std::uint32_t lastError() const override { return lastError_; }
     bool lock() override;      // FSCTL_LOCK_VOLUME, 5 attempts 200 ms apart
     bool dismount() override;  // FSCTL_DISMOUNT_VOLUME once
+    // The volume holds the Windows folder: Windows keeps it in use, so a refused lock is expected.
+    bool mountedInUse() const override;
 
 private:
-    VolumeDevice(FileHandle handle, std::uint32_t sectorSize, std::uint64_t sectorCount);
+    VolumeDevice(FileHandle handle, std::wstring path, std::uint32_t sectorSize, std::uint64_t sectorCount);
     [[nodiscard]] bool reserveBuffer(std::uint64_t bytes);
     [[nodiscard]] std::uint64_t transferBytes(std::uint32_t count, bool& fits) const;
     [[nodiscard]] bool offsetOf(std::uint64_t first, std::uint64_t& offset);
 
     FileHandle handle_;
+    std::wstring path_;  // the device path it was opened by
     std::uint32_t sectorSize_;
     std::uint64_t sectorCount_;
     std::uint32_t lastError_ = 0;

@@ -111,11 +111,32 @@ std::uint32_t writeFileThrough(const std::wstring& path, std::span<const std::ui
     return error;
 }
 
+// Runs step until it succeeds or fails otherwise than a scanner briefly holding the new file (5, 32).
+template <class Step>
+DWORD retriedWhileHeld(Step step) {
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (attempt > 0) Sleep(100);
+        error = step();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+    }
+    return error;
+}
+
 std::uint32_t moveNoReplace(const std::wstring& from, const std::wstring& to) {
     // Without MOVEFILE_REPLACE_EXISTING an existing backup is never overwritten.
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
-        return GetLastError();
-    return 0;
+    const DWORD moved = retriedWhileHeld([&]() -> DWORD {
+        return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) ? 0 : GetLastError();
+    });
+    if (moved != 0) return moved;
+    // MOVEFILE_WRITE_THROUGH covers only a move by copy and delete; flushing the file under its
+    // final name is what makes the rename itself durable.
+    return retriedWhileHeld([&]() -> DWORD {
+        FileHandle file(CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid() || !FlushFileBuffers(file.get())) return GetLastError();
+        return 0;
+    });
 }
 
 void deleteFile(const std::wstring& path) {
