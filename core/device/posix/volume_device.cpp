@@ -240,7 +240,10 @@ bool VolumeDevice::writeSectors(std::uint64_t first, std::uint32_t count, const 
 }
 
 VolumeDevice::~VolumeDevice() {
-    dropLease();
+    // Closing gives up the writer lock before the lease: a writer that waited for the lease and
+    // then takes a lock of its own (ntfslabel does) must find the file free.
+    fd_.reset();
+    if (lease_) sigaction(SIGIO, &previousSigio_, nullptr);
 }
 
 // Takes a write lease and keeps it. The kernel grants it only to the file's sole opener, and while
