@@ -62,6 +62,7 @@ std::wstring errorText(std::uint32_t code) {
     case 19: return L"The media is write protected.";
     case 21: return L"The device is not ready.";
     case 31: return L"A device attached to the system is not functioning.";
+    case 32: return L"The process cannot access the file because it is being used by another process.";
     case 33: return L"The process cannot access the file because another process has locked a portion of the file.";
     case 38: return L"Reached the end of the file.";
     case 50: return L"The request is not supported.";
