@@ -160,7 +160,7 @@ class SignalTest(WindowTestCase):
                     proc = self.run_signalled(command + ["--yes", "--json", "--backup-dir", backups],
                                               "pwrite64", n, signum)
                     self.assertEqual(proc.returncode, -signum, proc.stdout + proc.stderr)
-                    result = json.loads(proc.stdout)  # the report came out before the signal
+                    result = im.json_line(self, proc)  # the report came out before the signal
                     self.assertEqual((result["exit"], result["error"], result["outcome"]),
                                      (0, "None", "Success"), proc.stdout)
                     self.assertEqual(self.judge(kind_name, image, {"wanted": wanted}), "wanted")
