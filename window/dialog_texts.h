@@ -1,0 +1,23 @@
+#pragma once
+// Texts of the small dialogs: the explanation, About, the command-line tool, and the program folder.
+#include <string>
+
+namespace tlx {
+
+inline constexpr const wchar_t* kWindowVersion = L"3.0.1";
+inline constexpr const wchar_t* kWebSite = L"https://plinthos.morvane.example/";
+inline constexpr const wchar_t* kSupportAddress = L"support@plinthos.morvane.example";
+
+// "Plinthos", and " (Administrator)" when elevated.
+[[nodiscard]] std::wstring windowTitle(bool elevated);
+[[nodiscard]] std::wstring whatIsContent();
+// The About box's content; the qorin sentence only when qorin.exe lies in `programFolder`.
+[[nodiscard]] std::wstring aboutContent(const std::wstring& programFolder, bool consolePresent);
+[[nodiscard]] std::wstring aboutFooter();
+[[nodiscard]] std::wstring commandLineToolContent(const std::wstring& programFolder, bool consolePresent);
+// Parameters of the command prompt opened in the program folder running "qorin help".
+[[nodiscard]] std::wstring commandPromptParameters(const std::wstring& programFolder);
+// The folder of an executable path: its file name and any trailing slashes removed.
+[[nodiscard]] std::wstring programFolderOf(const std::wstring& modulePath);
+
+}  // namespace tlx
