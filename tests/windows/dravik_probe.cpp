@@ -1,5 +1,6 @@
 // Reads Dravik's window from outside for the Wine tests: title, volume-list rows, control rectangles,
 // top-level windows; and resizes it. Prints UTF-8 lines.
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -30,12 +31,12 @@ std::wstring classOf(HWND window) {
     return buffer;
 }
 
-std::vector<HWND> dialogs() {
+// Visible top-level windows: dialogs are "#32770", popup menus "#32768".
+std::vector<HWND> topLevelWindows() {
     std::vector<HWND> found;
     EnumWindows(
         [](HWND window, LPARAM list) -> BOOL {
-            if (IsWindowVisible(window) && classOf(window) == L"#32770")
-                reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+            if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&found));
@@ -43,9 +44,16 @@ std::vector<HWND> dialogs() {
 }
 
 HWND mainWindow() {
-    for (HWND window : dialogs())
-        if (const std::wstring title = textOf(window); title.starts_with(L"Plinthos")) return window;
+    for (HWND window : topLevelWindows())
+        if (const std::wstring title = textOf(window); classOf(window) == L"#32770" && title.starts_with(L"Plinthos"))
+            return window;
     return nullptr;
+}
+
+std::wstring numbers(std::initializer_list<long> values) {
+    std::wstring line;
+    for (long value : values) line += (line.empty() ? L"" : L" ") + std::to_wstring(value);
+    return line;
 }
 
 // LVM_GETITEMTEXTW needs its LVITEMW and buffer inside the list's own process.
@@ -89,15 +97,15 @@ int printRect(HWND main, int id) {
     RECT r{};
     GetWindowRect(control, &r);
     MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&r), 2);
-    print(std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " + std::to_wstring(r.right) + L" " +
-          std::to_wstring(r.bottom) + L" " + (IsWindowVisible(control) ? L"visible" : L"hidden") + L" " +
+    print(numbers({r.left, r.top, r.right, r.bottom}) + L" " + (IsWindowVisible(control) ? L"visible" : L"hidden") + L" " +
           (IsWindowEnabled(control) ? L"enabled" : L"disabled") + L" " + textOf(control));
     return 0;
 }
 
 }  // namespace
 
-// dravik_probe title | rows | rect ID | window | dialogs | resize WIDTH HEIGHT
+// dravik_probe windows | title | rows | rect ID | screen ID | columns | window | resize W H | move X Y |
+//              command ID
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -105,8 +113,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     LocalFree(argv);
     if (args.size() < 2) return 2;
     const std::wstring& command = args[1];
-    if (command == L"dialogs") {
-        for (HWND window : dialogs()) print(textOf(window));
+    if (command == L"windows") {
+        for (HWND window : topLevelWindows()) print(classOf(window) + L"\t" + textOf(window));
         return 0;
     }
     HWND main = mainWindow();
@@ -117,6 +125,25 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
     if (command == L"rows") return printRows(GetDlgItem(main, 1002));
     if (command == L"rect" && args.size() == 3) return printRect(main, std::stoi(args[2]));
+    if (command == L"screen" && args.size() == 3) {
+        RECT r{};
+        if (!GetWindowRect(GetDlgItem(main, std::stoi(args[2])), &r)) return 3;
+        print(numbers({r.left, r.top, r.right, r.bottom}));
+        return 0;
+    }
+    if (command == L"columns") {
+        HWND list = GetDlgItem(main, 1002);
+        std::wstring line;
+        const auto count = SendMessageW(reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)), HDM_GETITEMCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i)
+            line += (i ? L" " : L"") + std::to_wstring(SendMessageW(list, LVM_GETCOLUMNWIDTH, i, 0));
+        print(line);
+        return 0;
+    }
+    if (command == L"command" && args.size() == 3) {
+        PostMessageW(main, WM_COMMAND, std::stoi(args[2]), 0);
+        return 0;
+    }
     if (command == L"window") {
         RECT outer{}, client{};
         GetWindowRect(main, &outer);
@@ -124,9 +151,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         WINDOWPLACEMENT placement{};
         placement.length = sizeof placement;
         GetWindowPlacement(main, &placement);
-        print(std::to_wstring(outer.left) + L" " + std::to_wstring(outer.top) + L" " + std::to_wstring(outer.right) +
-              L" " + std::to_wstring(outer.bottom) + L" client " + std::to_wstring(client.right) + L" " +
-              std::to_wstring(client.bottom) + (placement.showCmd == SW_SHOWMAXIMIZED ? L" maximized" : L" normal"));
+        print(numbers({outer.left, outer.top, outer.right, outer.bottom, client.right, client.bottom}) +
+              (placement.showCmd == SW_SHOWMAXIMIZED ? L" maximized" : L" normal"));
         return 0;
     }
     if (command == L"resize" && args.size() == 4) {
