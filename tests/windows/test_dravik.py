@@ -75,8 +75,8 @@ class Session:
         r = self.wine.run("C:\\plinthos\\dravik_probe.exe", *map(str, args))
         return r.returncode, r.stdout.decode("utf-8").splitlines()
 
-    def start(self):
-        self.dravik = subprocess.Popen([self.wine.wine, "C:\\plinthos\\Dravik.exe"], env=self.wine.env,
+    def start(self, *args):
+        self.dravik = subprocess.Popen([self.wine.wine, "C:\\plinthos\\Dravik.exe", *args], env=self.wine.env,
                                        cwd=self.wine.work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 90
         while time.monotonic() < deadline:
@@ -179,6 +179,17 @@ def tearDownModule():
 
 class Dravik(unittest.TestCase):
     """One run of the window after another; each test leaves Dravik stopped."""
+
+    def test_0_elevated_role_shows_no_window(self):
+        for args in (["--elevated-op"], ["--elevated-op", "x.tlxresult", "change"]):
+            with self.subTest(args=args):
+                r = session.wine.run("C:\\plinthos\\Dravik.exe", *args)
+                self.assertEqual(r.returncode, 2)
+                self.assertEqual(session.probe("windows")[1], [])
+        # The switch is case-sensitive: anything else is ignored and the window opens.
+        session.start("--Elevated-Op")
+        self.assertEqual(session.stop(), 0)
+        session.wine.run("reg", "delete", KEY, "/f")
 
     def test_1_first_start(self):
         session.start()
