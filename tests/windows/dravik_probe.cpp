@@ -56,38 +56,89 @@ std::wstring numbers(std::initializer_list<long> values) {
     return line;
 }
 
-// LVM_GETITEMTEXTW needs its LVITEMW and buffer inside the list's own process.
+// List-view cells of another process: LVM_GETITEMTEXTW and LVM_SETITEMTEXTW need their LVITEMW and text
+// inside the list's own process.
+class RemoteCells {
+public:
+    explicit RemoteCells(HWND list) : list_(list) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(list, &processId);
+        process_.reset(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
+        if (process_)
+            remote_ = static_cast<unsigned char*>(VirtualAllocEx(process_.get(), nullptr, kBytes, MEM_COMMIT,
+                                                                 PAGE_READWRITE));
+    }
+    ~RemoteCells() {
+        if (remote_) VirtualFreeEx(process_.get(), remote_, 0, MEM_RELEASE);
+    }
+    RemoteCells(const RemoteCells&) = delete;
+    RemoteCells& operator=(const RemoteCells&) = delete;
+
+    [[nodiscard]] bool valid() const { return remote_ != nullptr; }
+
+    std::wstring get(int row, int column) {
+        sendItem(LVM_GETITEMTEXTW, row, column, nullptr);
+        const auto length = static_cast<std::size_t>(lastResult_);
+        std::wstring cell(length, L'\0');
+        ReadProcessMemory(process_.get(), text(), cell.data(), length * sizeof(wchar_t), nullptr);
+        return cell;
+    }
+
+    void set(int row, int column, const std::wstring& value) { sendItem(LVM_SETITEMTEXTW, row, column, &value); }
+
+private:
+    static constexpr SIZE_T kText = 512;
+    static constexpr SIZE_T kBytes = sizeof(LVITEMW) + kText * sizeof(wchar_t);
+
+    unsigned char* text() const { return remote_ + sizeof(LVITEMW); }
+
+    void sendItem(UINT message, int row, int column, const std::wstring* value) {
+        LVITEMW item{};
+        item.iSubItem = column;
+        item.cchTextMax = kText;
+        item.pszText = reinterpret_cast<wchar_t*>(text());
+        WriteProcessMemory(process_.get(), remote_, &item, sizeof item, nullptr);
+        if (value)
+            WriteProcessMemory(process_.get(), text(), value->c_str(), (value->size() + 1) * sizeof(wchar_t), nullptr);
+        lastResult_ = SendMessageW(list_, message, row, reinterpret_cast<LPARAM>(remote_));
+    }
+
+    HWND list_;
+    tlx::win::KernelHandle process_;
+    unsigned char* remote_ = nullptr;
+    LRESULT lastResult_ = 0;
+};
+
 int printRows(HWND list) {
-    DWORD processId = 0;
-    GetWindowThreadProcessId(list, &processId);
-    const tlx::win::KernelHandle process(
-        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
-    if (!process) return 3;
-    constexpr SIZE_T kText = 512;
-    auto* remote = static_cast<unsigned char*>(
-        VirtualAllocEx(process.get(), nullptr, sizeof(LVITEMW) + kText * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE));
-    if (!remote) return 3;
+    RemoteCells cells(list);
+    if (!cells.valid()) return 3;
     const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     const int columns = static_cast<int>(SendMessageW(reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)),
                                                       HDM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < rows; ++row) {
         std::wstring line;
-        for (int column = 0; column < columns; ++column) {
-            LVITEMW item{};
-            item.iSubItem = column;
-            item.cchTextMax = kText;
-            item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
-            WriteProcessMemory(process.get(), remote, &item, sizeof item, nullptr);
-            const auto length = static_cast<int>(
-                SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote)));
-            std::wstring cell(static_cast<std::size_t>(length), L'\0');
-            ReadProcessMemory(process.get(), remote + sizeof(LVITEMW), cell.data(), length * sizeof(wchar_t), nullptr);
-            if (column > 0) line += L'\t';
-            line += cell;
-        }
+        for (int column = 0; column < columns; ++column) line += (column ? L"\t" : L"") + cells.get(row, column);
         print(line);
     }
-    VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
+    return 0;
+}
+
+// Marks the first cell, sends a burst of device arrivals 200 ms apart for 1 s, and prints the cell right
+// after the burst and 2 s later: a debounced refresh leaves the mark until the burst is over.
+int deviceBurst(HWND main) {
+    HWND list = GetDlgItem(main, 1002);
+    RemoteCells cells(list);
+    if (!cells.valid()) return 3;
+    cells.set(0, 0, L"stale");
+    if (cells.get(0, 0) != L"stale") return 3;
+    for (int i = 0; i < 6; ++i) {
+        // Sent, not posted: the system refuses to post device events, whose lParam is a pointer.
+        SendMessageW(main, WM_DEVICECHANGE, 0x8000, 0);  // DBT_DEVICEARRIVAL
+        Sleep(200);
+    }
+    print(cells.get(0, 0));
+    Sleep(2000);
+    print(cells.get(0, 0));
     return 0;
 }
 
@@ -105,7 +156,7 @@ int printRect(HWND main, int id) {
 }  // namespace
 
 // dravik_probe windows | title | rows | rect ID | screen ID | columns | window | resize W H | move X Y |
-//              command ID
+//              command ID | device-burst
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -124,6 +175,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         return 0;
     }
     if (command == L"rows") return printRows(GetDlgItem(main, 1002));
+    if (command == L"device-burst") return deviceBurst(main);
     if (command == L"rect" && args.size() == 3) return printRect(main, std::stoi(args[2]));
     if (command == L"screen" && args.size() == 3) {
         RECT r{};

@@ -205,6 +205,11 @@ class Dravik(unittest.TestCase):
             self.assertEqual(rows[0][1], test_wine.LABEL)
             session.screenshot("start")
 
+            # Device arrivals: one refresh after the burst, not during it (each message restarts the timer).
+            code, out = session.probe("device-burst")
+            self.assertEqual(code, 0)
+            self.assertEqual(out, ["stale", rows[0][0]])
+
             # F1 opens the explanation; Enter closes it.
             session.key("F1")
             titles = lambda: [t for c, t in session.top_level() if c == "#32770"]
