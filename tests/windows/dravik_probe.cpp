@@ -19,9 +19,12 @@ void print(const std::wstring& line) {
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
+// WM_GETTEXT, which the system carries across processes; GetWindowTextW would give an edit box's
+// original caption there, not its text.
 std::wstring textOf(HWND window) {
     wchar_t buffer[512] = {};
-    GetWindowTextW(window, buffer, 512);
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, &length);
     return buffer;
 }
 
@@ -156,7 +159,7 @@ int printRect(HWND main, int id) {
 }  // namespace
 
 // dravik_probe windows | title | rows | rect ID | screen ID | columns | window | resize W H | move X Y |
-//              command ID | device-burst
+//              command ID | device-burst | clipboard
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -164,6 +167,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     LocalFree(argv);
     if (args.size() < 2) return 2;
     const std::wstring& command = args[1];
+    if (command == L"clipboard") {
+        if (!OpenClipboard(nullptr)) return 3;
+        HANDLE data = GetClipboardData(CF_UNICODETEXT);
+        const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+        if (text) {
+            print(text);
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+        return text ? 0 : 3;
+    }
     if (command == L"windows") {
         for (HWND window : topLevelWindows()) print(classOf(window) + L"\t" + textOf(window));
         return 0;

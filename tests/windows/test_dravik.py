@@ -218,9 +218,24 @@ class Dravik(unittest.TestCase):
             session.key("Return")
             self.assertTrue(wait_for(lambda: "What is a Volume Serial Number?" not in titles()))
 
-            # A right click on the second row opens the context menu on it.
+            # The panel follows the selection: C: is NTFS and offers the 64-bit entry, D: is FAT and does not.
+            self.assertEqual(session.rect(1004)[1][2], f"C: {test_wine.LABEL} (NTFS, {rows[0][3]}, {rows[0][4]}, "
+                                                       "Windows drive)")
+            self.assertEqual(session.rect(1006)[1][2], rows[0][5])
+            self.assertEqual(session.rect(1010)[1][:2], ["visible", "enabled"])
             code, out = session.probe("screen", 1002)
             left, top, _, _ = map(int, out[0].split())
+            session.click(left + 30, top + 40)  # the second row
+            self.assertTrue(wait_for(lambda: session.rect(1004)[1][2].startswith("D: ")))
+            self.assertEqual(session.rect(1004)[1][2], f"D: {rows[1][1]} (FAT, {rows[1][3]}, {rows[1][4]})")
+            self.assertEqual(session.rect(1006)[1][2], "1234-ABCD")
+            self.assertEqual(session.rect(1010)[1][0], "hidden")
+            # Ctrl+C in the list copies the selected volume's serial.
+            session.key("ctrl+c")
+            self.assertTrue(wait_for(lambda: session.probe("clipboard")[1] == ["1234-ABCD"]),
+                            session.probe("clipboard"))
+
+            # A right click on the second row opens the context menu on it.
             session.click(left + 30, top + 40, button=3)
             self.assertTrue(wait_for(lambda: any(c == "#32768" for c, _ in session.top_level())), session.top_level())
             session.screenshot("context-menu")
