@@ -159,7 +159,7 @@ int printRect(HWND main, int id) {
 }  // namespace
 
 // dravik_probe windows | title | rows | rect ID | screen ID | columns | window | resize W H | move X Y |
-//              command ID | device-burst | clipboard
+//              command ID | device-burst | clipboard | focus
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -189,6 +189,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         return 0;
     }
     if (command == L"rows") return printRows(GetDlgItem(main, 1002));
+    if (command == L"focus") {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info)) return 3;
+        print(std::to_wstring(info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0));
+        return 0;
+    }
     if (command == L"device-burst") return deviceBurst(main);
     if (command == L"rect" && args.size() == 3) return printRect(main, std::stoi(args[2]));
     if (command == L"screen" && args.size() == 3) {

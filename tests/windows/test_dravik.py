@@ -7,6 +7,7 @@ and driven with xdotool; the rows are judged against `qorin list --json` of the 
 kept under build/artefacts/dravik/. Every Wine process is elevated, so the title ends in " (Administrator)".
 """
 import json
+import re
 import os
 import shutil
 import struct
@@ -234,6 +235,26 @@ class Dravik(unittest.TestCase):
             session.key("ctrl+c")
             self.assertTrue(wait_for(lambda: session.probe("clipboard")[1] == ["1234-ABCD"]),
                             session.probe("clipboard"))
+
+            # Random fills the 32-bit entry. "Change Serial" with an entry that is no serial puts the focus into
+            # the entry (Wine's edit control shows no balloon tip, so the focus is what can be seen here).
+            session.probe("command", 1009)
+            self.assertTrue(wait_for(lambda: re.fullmatch(r"[0-9A-F]{4}-[0-9A-F]{4}", session.rect(1008)[1][2])),
+                            session.rect(1008))
+            session.click(left + 30, top + 40)  # focus back to the list
+            self.assertTrue(wait_for(lambda: session.probe("focus")[1] == ["1002"]), session.probe("focus"))
+            session.probe("command", 1012)
+            time.sleep(1)
+            self.assertEqual(session.probe("focus")[1], ["1002"])  # a valid entry: nothing to point at
+            entry = [int(v) for v in session.probe("screen", 1008)[1][0].split()]
+            session.click(entry[2] - 4, (entry[1] + entry[3]) // 2)
+            # Nine characters fill the entry: the last digit makes room for a letter outside A-F.
+            subprocess.run(["xdotool", "key", "End", "BackSpace", "g"], env=session.wine.env, timeout=30)
+            self.assertTrue(wait_for(lambda: session.rect(1008)[1][2].endswith("G")))  # typed upper case
+            session.click(left + 30, top + 40)
+            self.assertTrue(wait_for(lambda: session.probe("focus")[1] == ["1002"]), session.probe("focus"))
+            session.probe("command", 1012)
+            self.assertTrue(wait_for(lambda: session.probe("focus")[1] == ["1008"]), session.probe("focus"))
 
             # A right click on the second row opens the context menu on it.
             session.click(left + 30, top + 40, button=3)
