@@ -159,7 +159,7 @@ int printRect(HWND main, int id) {
 }  // namespace
 
 // dravik_probe windows | title | rows | rect ID | screen ID | columns | window | resize W H | move X Y |
-//              command ID | device-burst | clipboard | focus
+//              maximize | command ID | device-burst | clipboard | focus
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -231,6 +231,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (command == L"resize" && args.size() == 4) {
         SetWindowPos(main, nullptr, 0, 0, std::stoi(args[2]), std::stoi(args[3]),
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    if (command == L"maximize") {
+        ShowWindowAsync(main, SW_MAXIMIZE);
         return 0;
     }
     if (command == L"move" && args.size() == 4) {

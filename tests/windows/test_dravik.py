@@ -332,6 +332,20 @@ class Dravik(unittest.TestCase):
         # Restored, then saved again unchanged: the hidden-volume option and the order came back too.
         self.assertEqual(session.settings(), values)
 
+        # Closed maximized: the flag is saved beside the normal rectangle, and the next start is maximized.
+        session.start()
+        try:
+            session.probe("maximize")
+            self.assertTrue(wait_for(lambda: session.window()[1] == "maximized"), session.window())
+        finally:
+            self.assertEqual(session.stop(), 0)
+        self.assertEqual(struct.unpack("<5i", bytes.fromhex(session.settings()["Window"][1])), (40, 30, 940, 670, 1))
+        session.start()
+        try:
+            self.assertEqual(session.window()[1], "maximized")
+        finally:
+            self.assertEqual(session.stop(), 0)
+
     def test_3_wrong_values_fall_back_to_defaults(self):
         # The first start's position is the template's, centred; wrong values must give it back.
         session.wine.run("reg", "delete", KEY, "/f")
