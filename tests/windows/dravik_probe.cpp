@@ -89,6 +89,14 @@ public:
 
     void set(int row, int column, const std::wstring& value) { sendItem(LVM_SETITEMTEXTW, row, column, &value); }
 
+    // LVM_GETITEMRECT with the given part (LVIR_LABEL ...), in the list's client coordinates.
+    bool itemRect(int row, int part, RECT& rect) {
+        rect = RECT{part, 0, 0, 0};
+        WriteProcessMemory(process_.get(), remote_, &rect, sizeof rect, nullptr);
+        if (!SendMessageW(list_, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote_))) return false;
+        return ReadProcessMemory(process_.get(), remote_, &rect, sizeof rect, nullptr) != FALSE;
+    }
+
 private:
     static constexpr SIZE_T kText = 512;
     static constexpr SIZE_T kBytes = sizeof(LVITEMW) + kText * sizeof(wchar_t);
@@ -159,7 +167,7 @@ int printRect(HWND main, int id) {
 }  // namespace
 
 // dravik_probe windows | title | rows | rect ID | screen ID | columns | window | resize W H | move X Y |
-//              maximize | command ID | device-burst | clipboard | focus
+//              label | maximize | command ID | device-burst | clipboard | focus
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -179,7 +187,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         return text ? 0 : 3;
     }
     if (command == L"windows") {
-        for (HWND window : topLevelWindows()) print(classOf(window) + L"\t" + textOf(window));
+        for (HWND window : topLevelWindows()) {
+            RECT r{};
+            GetWindowRect(window, &r);
+            print(classOf(window) + L"\t" + textOf(window) + L"\t" + numbers({r.left, r.top, r.right, r.bottom}));
+        }
         return 0;
     }
     HWND main = mainWindow();
@@ -231,6 +243,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (command == L"resize" && args.size() == 4) {
         SetWindowPos(main, nullptr, 0, 0, std::stoi(args[2]), std::stoi(args[3]),
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    if (command == L"label") {  // the selected row's label, in screen coordinates
+        HWND list = GetDlgItem(main, 1002);
+        RemoteCells cells(list);
+        RECT r{};
+        const auto row = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
+        if (!cells.valid() || row < 0 || !cells.itemRect(row, LVIR_LABEL, r)) return 3;
+        MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&r), 2);
+        print(numbers({r.left, r.top, r.right, r.bottom}));
         return 0;
     }
     if (command == L"maximize") {

@@ -112,7 +112,12 @@ class Session:
         return [line.split("\t") for line in out]
 
     def top_level(self):
-        return [line.split("\t", 1) for line in self.probe("windows")[1]]
+        """(class, title) of each visible top-level window."""
+        return [tuple(line.split("\t")[:2]) for line in self.probe("windows")[1]]
+
+    def menu_rect(self):
+        menus = [line.split("\t") for line in self.probe("windows")[1] if line.startswith("#32768\t")]
+        return [int(v) for v in menus[0][2].split()] if menus else None
 
     def key(self, *keys):
         window = subprocess.run(["xdotool", "search", "--name", r"^Plinthos \(Administrator\)$"],
@@ -262,6 +267,14 @@ class Dravik(unittest.TestCase):
             session.screenshot("context-menu")
             subprocess.run(["xdotool", "key", "Escape"], env=session.wine.env, timeout=30)
             self.assertTrue(wait_for(lambda: not any(c == "#32768" for c, _ in session.top_level())))
+
+            # From the keyboard (Shift+F10) it opens at the left of the selected row's label, just below it.
+            label = [int(v) for v in session.probe("label")[1][0].split()]
+            session.key("shift+F10")
+            self.assertTrue(wait_for(lambda: session.menu_rect() is not None), session.top_level())
+            self.assertEqual(session.menu_rect()[:2], [label[0] + 8, label[3]])
+            subprocess.run(["xdotool", "key", "Escape"], env=session.wine.env, timeout=30)
+            self.assertTrue(wait_for(lambda: session.menu_rect() is None))
 
             # Larger: the list grows both ways, the right-hand buttons follow the right edge, the rest moves down.
             outer, _ = session.window()
