@@ -22,9 +22,11 @@ void print(const std::wstring& line) {
 // WM_GETTEXT, which the system carries across processes; GetWindowTextW would give an edit box's
 // original caption there, not its text.
 std::wstring textOf(HWND window) {
-    wchar_t buffer[512] = {};
+    std::wstring buffer(4096, L'\0');
     DWORD_PTR length = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, &length);
+    SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
+                        5000, &length);
+    buffer.resize(std::char_traits<wchar_t>::length(buffer.c_str()));
     return buffer;
 }
 
@@ -166,7 +168,7 @@ int printRect(HWND main, int id) {
 
 }  // namespace
 
-// dravik_probe windows | title | rows | rect ID | screen ID | columns | window | resize W H | move X Y |
+// dravik_probe windows | texts TITLE | close TITLE | title | rows | rect ID | screen ID | columns | window | resize W H | move X Y |
 //              label | maximize | command ID | device-burst | clipboard | focus
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int count = 0;
@@ -193,6 +195,25 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             print(classOf(window) + L"\t" + textOf(window) + L"\t" + numbers({r.left, r.top, r.right, r.bottom}));
         }
         return 0;
+    }
+    if (command == L"texts" && args.size() == 3) {  // the texts inside the top-level window with this title
+        for (HWND window : topLevelWindows()) {
+            if (textOf(window) != args[2]) continue;
+            EnumChildWindows(
+                window,
+                [](HWND child, LPARAM) -> BOOL {
+                    if (const std::wstring text = textOf(child); !text.empty()) print(classOf(child) + L"\t" + text);
+                    return TRUE;
+                },
+                0);
+            return 0;
+        }
+        return 1;
+    }
+    if (command == L"close" && args.size() == 3) {  // WM_CLOSE to the top-level window with this title
+        for (HWND window : topLevelWindows())
+            if (textOf(window) == args[2]) return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 3;
+        return 1;
     }
     HWND main = mainWindow();
     if (!main) return 1;

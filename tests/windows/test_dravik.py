@@ -359,6 +359,43 @@ class Dravik(unittest.TestCase):
         finally:
             self.assertEqual(session.stop(), 0)
 
+    def test_4_about_and_command_line_tool(self):
+        qorin = session.wine.work / "qorin.exe"
+        session.start()
+        try:
+            for present in (True, False):
+                with self.subTest(qorin_present=present):
+                    if not present:
+                        qorin.rename(qorin.with_suffix(".away"))
+                    session.probe("command", 40009)
+                    self.assertTrue(wait_for(lambda: ("#32770", "About") in session.top_level()), session.top_level())
+                    about = session.probe("texts", "About")[1]
+                    if present:
+                        session.screenshot("about")
+                    session.probe("close", "About")
+                    self.assertIn("Static\tPlinthos 3.0.1", about)
+                    self.assertEqual(any("Includes qorin, the command-line tool" in line for line in about), present)
+                    self.assertTrue(wait_for(lambda: ("#32770", "About") not in session.top_level()))
+
+                    session.probe("command", 40016)
+                    tool = ("#32770", "Command-Line Tool")
+                    self.assertTrue(wait_for(lambda: tool in session.top_level()), session.top_level())
+                    texts = "\n".join(session.probe("texts", "Command-Line Tool")[1])
+                    session.probe("close", "Command-Line Tool")
+                    self.assertTrue(wait_for(lambda: tool not in session.top_level()))
+                    self.assertIn("qorin, the command-line version, is included", texts)
+                    if present:
+                        self.assertIn("keep working.\n\nC:\\plinthos\\qorin.exe", texts)
+                        self.assertIn("Open a command prompt here\nAs administrator", texts)
+                    else:
+                        self.assertIn("qorin.exe should be in C:\\plinthos, but it isn't there. Reinstall the program "
+                                      "to restore it.", texts)
+                        self.assertNotIn("Open the folder", texts)
+        finally:
+            if not qorin.exists():
+                qorin.with_suffix(".away").rename(qorin)
+            session.stop()
+
     def test_3_wrong_values_fall_back_to_defaults(self):
         # The first start's position is the template's, centred; wrong values must give it back.
         session.wine.run("reg", "delete", KEY, "/f")
