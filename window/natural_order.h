@@ -5,9 +5,7 @@
 namespace tlx {
 
 // Negative, zero or positive. Windows: CompareStringEx of the user's locale with NORM_IGNORECASE and
-// SORT_DIGITSASNUMBERS; elsewhere compareNaturalPortable.
-[[nodiscard]] int compareNatural(const std::wstring& a, const std::wstring& b);
-// "Disk 9" before "Disk 10"; letters compared after compareUpperCased's mapping; leading zeros ignored.
-[[nodiscard]] int compareNaturalPortable(const std::wstring& a, const std::wstring& b);
+// SORT_DIGITSASNUMBERS; elsewhere the catalogue's compareNatural.
+[[nodiscard]] int compareListText(const std::wstring& a, const std::wstring& b);
 
 }  // namespace tlx

@@ -41,14 +41,14 @@ int compareIn(const VolumeInfo& a, const VolumeInfo& b, int column, const Pendin
         const int groupA = driveGroup(a), groupB = driveGroup(b);
         if (groupA != groupB) return compareValues(groupA, groupB);
         if (groupA == 2) return sign(compareOrdinalIgnoreCase(a.volume, b.volume));
-        return sign(compareNatural(listDriveText(a), listDriveText(b)));
+        return sign(compareListText(listDriveText(a), listDriveText(b)));
     }
-    case 1: return sign(compareNatural(a.label, b.label));
-    case 2: return sign(compareNatural(a.fileSystem, b.fileSystem));
+    case 1: return sign(compareListText(a.label, b.label));
+    case 2: return sign(compareListText(a.fileSystem, b.fileSystem));
     case 3: return compareValues(a.sizeBytes, b.sizeBytes);
-    case 4: return sign(compareNatural(driveTypeName(a.type), driveTypeName(b.type)));
+    case 4: return sign(compareListText(driveTypeName(a.type), driveTypeName(b.type)));
     case 5: return compareValues(a.serial, b.serial);
-    case 6: return sign(compareNatural(listStatusText(a, pending), listStatusText(b, pending)));
+    case 6: return sign(compareListText(listStatusText(a, pending), listStatusText(b, pending)));
     default: return 0;
     }
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "catalog/display.h"
+
 namespace tlx {
 namespace {
 
@@ -56,7 +58,7 @@ TEST(PanelDescription, EveryPart) {
     windows.mountPoints = {L"C:\\", L"D:\\Mounted\\"};
     windows.windowsDrive = true;
     EXPECT_EQ(panelDescription(&windows, {{windows.volume, 1}}),
-              L"C: BACKUP (NTFS, 58.2 GB, Removable, Windows drive, restart pending)");
+              L"C: BACKUP (NTFS, 58.2 GB, Removable, " + statusText(windows) + L", restart pending)");
 
     VolumeInfo folder = stick();
     folder.mountPoints = {L"C:\\Mount\\Stick\\"};

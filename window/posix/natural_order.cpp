@@ -1,8 +1,10 @@
-// No locale tables here: the portable natural order stands in for the system's.
+// No locale tables here: the catalogue's natural order stands in for the system's.
 #include "natural_order.h"
+
+#include "catalog/volume_info.h"
 
 namespace tlx {
 
-int compareNatural(const std::wstring& a, const std::wstring& b) { return compareNaturalPortable(a, b); }
+int compareListText(const std::wstring& a, const std::wstring& b) { return compareNatural(a, b); }
 
 }  // namespace tlx
