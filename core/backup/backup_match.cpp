@@ -31,49 +31,50 @@ bool isFat(FsType type) {
     return type == FsType::FAT12 || type == FsType::FAT16 || type == FsType::FAT32;
 }
 
-// Where a copy of this kind lies on this file system, in device sectors; false when it has none there.
-bool expectedPlace(const BootSectorBackup& backup, BootRegion kind, std::uint64_t n, std::uint64_t& first,
-                   std::uint64_t& count) {
-    const FsType fs = backup.fsType;
-    switch (kind) {
+// A copy is usable only if it is itself a boot sector of the same file system, sector size and length.
+bool sameGeometry(std::span<const std::uint8_t> bytes, const BootSectorInfo& info) {
+    const BootSectorInfo other = detectBootSector(bytes);
+    return other.status == DetectStatus::Ok && other.fsType == info.fsType &&
+           other.bytesPerSector == info.bytesPerSector && other.totalSectors == info.totalSectors;
+}
+
+// Is the region where and what its kind must be on the file system the saved boot sector describes?
+// n is the number of device sectors per file-system sector.
+bool regionBelongs(const BackupRegion& region, const BootSectorInfo& info, std::uint64_t n,
+                   std::uint32_t deviceSector) {
+    std::uint64_t first = 0;
+    std::uint64_t count = n;
+    bool content = true;
+    switch (region.kind) {
     case BootRegion::BootSector:
-        if (!isFat(fs) && fs != FsType::NTFS)
+        if (!isFat(info.fsType) && info.fsType != FsType::NTFS)
             return false;
-        first = 0;
-        count = n;
-        return true;
+        break;
     case BootRegion::ExFatMainRegion:
     case BootRegion::ExFatBackupRegion:
-        if (fs != FsType::exFAT)
+        if (info.fsType != FsType::exFAT)
             return false;
         count = kExFatRegionSectors * n;
-        first = kind == BootRegion::ExFatMainRegion ? 0 : count;
-        return true;
+        if (region.kind == BootRegion::ExFatBackupRegion) {
+            first = count;
+            content = sameGeometry(region.bytes, info);
+        }
+        content = content && verifyExfatBootRegion(region.bytes, info.bytesPerSector);
+        break;
     case BootRegion::BackupBootSector:
-        if (fs == FsType::NTFS) {
-            if (backup.volumeSectors == 0 || backup.volumeSectors > UINT64_MAX / n)
-                return false;
-            first = backup.volumeSectors * n;
-            count = n;
-            return true;
-        }
-        if (fs == FsType::FAT32) {
-            // Only the saved boot sector's own BPB says where its backup lies.
-            const BackupRegion* boot = savedBootRegion(backup);
-            if (!boot || boot->kind != BootRegion::BootSector || boot->bytes.size() < backup.bytesPerSector)
-                return false;
-            const BootSectorInfo info =
-                detectBootSector(std::span<const std::uint8_t>(boot->bytes.data(), backup.bytesPerSector));
-            if (info.status != DetectStatus::Ok || info.fsType != FsType::FAT32 ||
-                info.bytesPerSector != backup.bytesPerSector || info.backupBootSector == 0)
-                return false;
+        if (info.fsType == FsType::FAT32 && info.backupBootSector != 0)
             first = std::uint64_t{info.backupBootSector} * n;
-            count = n;
-            return true;
-        }
+        else if (info.fsType == FsType::NTFS && info.totalSectors < UINT64_MAX / n)
+            first = info.totalSectors * n;
+        else
+            return false;
+        content = sameGeometry(region.bytes, info);
+        break;
+    default:
         return false;
     }
-    return false;
+    return content && region.firstSector == first && region.sectorCount == count &&
+           region.bytes.size() == count * deviceSector;
 }
 
 }  // namespace
@@ -89,47 +90,54 @@ BackupMatch matchBackup(const BootSectorBackup& backup, SectorDevice& device) {
     const BackupRegion* saved = savedBootRegion(backup);
     if (!saved || saved->bytes.size() < bytesPerSector)
         return BackupMatch::Undetermined;
-    const std::span<const std::uint8_t> savedSector(saved->bytes.data(), bytesPerSector);
-    const BootSectorInfo savedInfo = detectBootSector(savedSector);
+    const BootSectorInfo savedInfo = detectBootSector(std::span<const std::uint8_t>(saved->bytes.data(), bytesPerSector));
     if (savedInfo.status != DetectStatus::Ok)
         return BackupMatch::Undetermined;
 
-    std::vector<std::uint8_t> current(bytesPerSector, 0);
-    if (!device.readSectors(0, bytesPerSector / deviceSector, current.data()))
+    // A saved exFAT main region is compared up to its checksum sector, which a serial change rewrites.
+    const bool exfat = savedInfo.fsType == FsType::exFAT;
+    const std::uint64_t wholeRegion = std::uint64_t{kExFatRegionSectors - 1} * bytesPerSector;
+    const std::size_t length = exfat && saved->bytes.size() >= wholeRegion ? wholeRegion : bytesPerSector;
+
+    std::vector<std::uint8_t> current(length, 0);
+    if (!device.readSectors(0, static_cast<std::uint32_t>(length / deviceSector), current.data()))
         return BackupMatch::Undetermined;
     if (detectBootSector(current).status != DetectStatus::Ok)
         return BackupMatch::Undetermined;
 
-    const bool exfat = savedInfo.fsType == FsType::exFAT;
-    for (std::uint32_t i = 0; i < bytesPerSector; ++i) {
+    for (std::size_t i = 0; i < length; ++i) {
         if (i >= savedInfo.serialOffset && i < savedInfo.serialOffset + savedInfo.serialWidth)
             continue;
-        if (exfat && isExfatUsageByte(i))
+        if (exfat && isExfatUsageByte(static_cast<std::uint32_t>(i)))
             continue;
-        if (current[i] != savedSector[i])
+        if (current[i] != saved->bytes[i])
             return BackupMatch::Different;
     }
     return BackupMatch::Same;
 }
 
 bool regionsWhereTheyBelong(const BootSectorBackup& backup) {
+    // Positions, lengths and kinds come from the saved boot sector itself; the header must agree with it.
+    const BackupRegion* boot = savedBootRegion(backup);
+    if (!boot)
+        return false;
+    const BootSectorInfo info = detectBootSector(boot->bytes);
     const std::uint32_t deviceSector = backup.deviceSector;
-    if (deviceSector == 0 || backup.bytesPerSector < deviceSector || backup.bytesPerSector % deviceSector != 0)
+    if (info.status != DetectStatus::Ok || deviceSector == 0 || info.bytesPerSector < deviceSector ||
+        info.bytesPerSector % deviceSector != 0)
         return false;
-    const std::uint64_t n = backup.bytesPerSector / deviceSector;
-    if (backup.regions.empty())
+    if (backup.fsType != info.fsType || backup.bytesPerSector != info.bytesPerSector ||
+        (backup.volumeSectors != 0 && backup.volumeSectors != info.totalSectors))
         return false;
+
+    const std::uint64_t n = info.bytesPerSector / deviceSector;
     bool seen[4] = {};
     for (const BackupRegion& region : backup.regions) {
         const auto kind = static_cast<std::size_t>(region.kind);
         if (kind >= 4 || seen[kind])
             return false;
         seen[kind] = true;
-        std::uint64_t first = 0, count = 0;
-        if (!expectedPlace(backup, region.kind, n, first, count))
-            return false;
-        if (region.firstSector != first || region.sectorCount != count ||
-            region.bytes.size() != std::uint64_t{region.sectorCount} * deviceSector)
+        if (!regionBelongs(region, info, n, deviceSector))
             return false;
     }
     return true;

@@ -28,11 +28,11 @@ void recoverOnDevice(LockableDevice& device, const BootSectorBackup& backup, Bac
     if (!prepareForWriting(device, first.info.fsType, false, result))
         return;
 
-    BackupMatch match = matchBackup(backup, device);
-    // Saved bytes are only ever written at the positions and sizes their kind can have on
-    // this device; anything else belongs to another geometry or a damaged file.
-    if (device.sectorSize() != backup.deviceSector || !regionsWhereTheyBelong(backup))
-        match = BackupMatch::Different;
+    // Saved bytes are only ever written where and as what their own boot sector says they belong on
+    // this device; a file that contradicts itself is refused even with force, before any comparison.
+    BackupMatch match = BackupMatch::Different;
+    if (device.sectorSize() == backup.deviceSector && regionsWhereTheyBelong(backup))
+        match = matchBackup(backup, device);
     result.match = static_cast<std::int32_t>(match);
     if (match == BackupMatch::Different || (match == BackupMatch::Undetermined && !force)) {
         result.error = ApplyFailure::BackupMismatch;

@@ -120,9 +120,15 @@ TEST(BackupMatch, ComparesTheSavedBootSectorWithTheCurrentOne) {
              p.serial = 0x11112222;
          }),
          BackupMatch::Same},
-        {"exFAT region beyond the boot sector is not compared",
+        {"exFAT region beyond the boot sector is compared too",
          backupOf(FsType::exFAT, 512, 512, {region(BootRegion::ExFatMainRegion, 0, 512, exfatRegion())}), 512,
-         withByte(exfatRegion(), 512 * 5 + 7, 0x99), BackupMatch::Same},
+         withByte(exfatRegion(), 512 * 5 + 7, 0x99), BackupMatch::Different},
+        {"exFAT last sector before the checksum",
+         backupOf(FsType::exFAT, 512, 512, {region(BootRegion::ExFatMainRegion, 0, 512, exfatRegion())}), 512,
+         withByte(exfatRegion(), 512 * 11 - 1, 0x99), BackupMatch::Different},
+        {"exFAT checksum sector is rewritten by a change",
+         backupOf(FsType::exFAT, 512, 512, {region(BootRegion::ExFatMainRegion, 0, 512, exfatRegion())}), 512,
+         withByte(exfatRegion([](auto& p) { p.serial = 0x11112222; }), 512 * 11 + 2, 0x99), BackupMatch::Same},
         {"exFAT other length",
          backupOf(FsType::exFAT, 512, 512, {region(BootRegion::ExFatMainRegion, 0, 512, exfatRegion())}), 512,
          exfatRegion([](auto& p) { p.volumeLength = 32768; }), BackupMatch::Different},
@@ -203,9 +209,13 @@ TEST(BackupMatch, RegionsWhereTheyBelong) {
     const Bytes boot = fat32();
     const Bytes noBackupField = fat32([](auto& p) { p.backupBootSector = 0xFFFF; });
     const Bytes big = fat32([](auto& p) { p.bytesPerSector = 4096; });
-    const Bytes fat16 = test::fat1xSector({});
+    const Bytes fat16 = test::fat1xSector(test::fat1xWithClusters(5000));
     const Bytes region512 = exfatRegion();
     const Bytes nt = ntfs();
+    const Bytes nt4096 = ntfs([](auto& p) {
+        p.bytesPerSector = 4096;
+        p.totalSectors = 1000;
+    });
     const auto withVolumeSectors = [](BootSectorBackup backup, std::uint64_t sectors) {
         backup.volumeSectors = sectors;
         return backup;
@@ -273,10 +283,51 @@ TEST(BackupMatch, RegionsWhereTheyBelong) {
          false},
         {"NTFS without a recorded length",
          backupOf(FsType::NTFS, 512, 512, {region(BootRegion::BackupBootSector, 0, 512, nt)}), false},
-        {"NTFS 4096 on 512", withVolumeSectors(backupOf(FsType::NTFS, 4096, 512, {region(BootRegion::BackupBootSector, 8000, 512, Bytes(4096, 2)),
-                                                                                 region(BootRegion::BootSector, 0, 512, Bytes(4096, 3))}),
+        {"NTFS 4096 on 512", withVolumeSectors(backupOf(FsType::NTFS, 4096, 512, {region(BootRegion::BackupBootSector, 8000, 512, nt4096),
+                                                                                 region(BootRegion::BootSector, 0, 512, nt4096)}),
                                                1000),
          true},
+        {"NTFS 4096 on 512: copy at the file-system sector taken as device sector",
+         withVolumeSectors(backupOf(FsType::NTFS, 4096, 512, {region(BootRegion::BackupBootSector, 1000, 512, nt4096),
+                                                              region(BootRegion::BootSector, 0, 512, nt4096)}),
+                           1000),
+         false},
+        {"NTFS recorded length other than its boot sector's",
+         withVolumeSectors(backupOf(FsType::NTFS, 512, 512, {region(BootRegion::BackupBootSector, 32, 512, nt),
+                                                             region(BootRegion::BootSector, 0, 512, nt)}),
+                           32),
+         false},
+        {"NTFS copy that is no boot sector",
+         backupOf(FsType::NTFS, 512, 512, {region(BootRegion::BackupBootSector, 16383, 512, Bytes(512, 0xEE)),
+                                           region(BootRegion::BootSector, 0, 512, nt)}),
+         false},
+        {"NTFS copy of another length",
+         backupOf(FsType::NTFS, 512, 512, {region(BootRegion::BackupBootSector, 16383, 512, ntfs([](auto& p) { p.totalSectors = 8000; })),
+                                           region(BootRegion::BootSector, 0, 512, nt)}),
+         false},
+        {"FAT32 labelled NTFS", withVolumeSectors(backupOf(FsType::NTFS, 512, 512, {region(BootRegion::BackupBootSector, 40, 512, boot),
+                                                                                   region(BootRegion::BootSector, 0, 512, boot)}),
+                                                  40),
+         false},
+        {"FAT32 labelled exFAT with 4096-byte sectors",
+         backupOf(FsType::exFAT, 4096, 512, {region(BootRegion::ExFatMainRegion, 0, 512, test::padded(boot, 12 * 4096))}), false},
+        {"FAT32 copy that is a boot sector of another file system",
+         backupOf(FsType::FAT32, 512, 512, {region(BootRegion::BackupBootSector, 6, 512, test::padded(nt, 512)),
+                                            region(BootRegion::BootSector, 0, 512, boot)}),
+         false},
+        {"FAT32 copy with other sector size", backupOf(FsType::FAT32, 512, 512, {region(BootRegion::BackupBootSector, 6, 512, Bytes(big.begin(), big.begin() + 512)),
+                                                                                 region(BootRegion::BootSector, 0, 512, boot)}),
+         false},
+        {"exFAT recorded with 1024-byte sectors",
+         backupOf(FsType::exFAT, 1024, 512, {region(BootRegion::ExFatBackupRegion, 12, 512, region512),
+                                             region(BootRegion::ExFatMainRegion, 0, 512, region512)}),
+         false},
+        {"exFAT main region with a broken checksum",
+         backupOf(FsType::exFAT, 512, 512, {region(BootRegion::ExFatMainRegion, 0, 512, withByte(region512, 512 * 3, 1))}), false},
+        {"exFAT backup region of another volume length",
+         backupOf(FsType::exFAT, 512, 512, {region(BootRegion::ExFatBackupRegion, 12, 512, exfatRegion([](auto& p) { p.volumeLength = 32768; })),
+                                            region(BootRegion::ExFatMainRegion, 0, 512, region512)}),
+         false},
         {"the same kind twice", backupOf(FsType::FAT16, 512, 512, {region(BootRegion::BootSector, 0, 512, fat16),
                                                                   region(BootRegion::BootSector, 0, 512, fat16)}),
          false},

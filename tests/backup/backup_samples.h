@@ -64,8 +64,10 @@ inline ChangePlan planFor(const PlanShape& shape) {
     switch (shape.fs) {
     case FsType::FAT12:
     case FsType::FAT16: {
-        Fat1xParams p;
+        // A cluster count that makes the sector recognisably the file system the shape names.
+        Fat1xParams p = fat1xWithClusters(shape.fs == FsType::FAT16 ? 5000 : 2000);
         p.bytesPerSector = shape.bytesPerSector;
+        p.totalSectors = firstDataSector(p) + (shape.fs == FsType::FAT16 ? 5000 : 2000);
         p.serial = static_cast<std::uint32_t>(plan.oldSerial);
         plan.totalSectors = p.totalSectors;
         plan.serialOffset = 39;

@@ -37,7 +37,7 @@ BootSectorBackup backupOf(const std::vector<std::uint8_t>& saved, FsType fsType,
     backup.fsType = fsType;
     backup.bytesPerSector = 512;
     backup.deviceSector = 512;
-    backup.volumeSectors = fsType == FsType::NTFS ? test::kNtfsTotalSectors : 100000;
+    backup.volumeSectors = fsType == FsType::NTFS ? test::kNtfsTotalSectors : fsType == FsType::exFAT ? 4096 : 100000;
     backup.serialBytes = serialBytes;
     backup.oldSerial = oldSerial;
     backup.newSerial = newSerial;
@@ -139,6 +139,28 @@ const std::vector<RawCase>& rawCases() {
              backup.regions[0].bytes.resize(11 * 512);
          },
          true, {}, {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"header names another file system, with force", Volume::Fat32, nullptr,
+         [](BootSectorBackup& backup) { backup.fsType = FsType::NTFS; }, true, {},
+         {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"header sector size other than its boot sector's, with force", Volume::ExFat, nullptr,
+         [](BootSectorBackup& backup) { backup.bytesPerSector = 1024; }, true, {},
+         {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"NTFS length and copy moved into the MFT, with force", Volume::Ntfs, nullptr,
+         [](BootSectorBackup& backup) {
+             backup.volumeSectors = 32;
+             backup.regions[0].firstSector = 32;
+             backup.regions[0].bytes.assign(512, 0xEE);
+         },
+         true, {}, {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"NTFS copy that is no boot sector, with force", Volume::Ntfs, nullptr,
+         [](BootSectorBackup& backup) { backup.regions[0].bytes.assign(512, 0xEE); }, true, {},
+         {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"exFAT main region differs past its first sector, with force", Volume::ExFat,
+         [](auto& bytes) { bytes[5 * 512 + 7] ^= 0x5A; }, nullptr, true, {},
+         {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"exFAT main region saved with a broken checksum, with force", Volume::ExFat, nullptr,
+         [](BootSectorBackup& backup) { backup.regions[1].bytes[11 * 512] ^= 1; }, true, {},
+         {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
         {"backup from a 4096-byte-sector device", Volume::Fat32, nullptr,
          [](BootSectorBackup& backup) { backup.deviceSector = 4096; }, true, {},
          {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
