@@ -6,6 +6,7 @@
 #include "device/volume_access.h"
 #include "engine/restore.h"
 #include "output.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "usage.h"
@@ -33,6 +34,14 @@ std::wstring shortSerial(VolumeSerial value) {
 
 std::wstring noBackupsText(const std::wstring& drive, const std::wstring& backupDir) {
     return L"No backups for " + drive + L" in " + backupDir + L".";
+}
+
+std::wstring skippedBackupText(const std::wstring& path) {
+    return L"Skipped " + path + L": a less privileged user could have written it.";
+}
+
+std::wstring untrustedBackupText(const std::wstring& path) {
+    return L"Warning: a less privileged user could have changed " + path + L".";
 }
 
 std::int32_t matchVolume(const std::wstring& volume, const BootSectorBackup& backup) {
@@ -141,18 +150,25 @@ int restoreCommand(const CommandLine& line) {
     if (line.arguments.size() == 2) {
         path = line.arguments[1];
     } else {
-        const std::vector<BackupListEntry> entries = listVolumeBackups(line.backupDir, volumeNameOf(*info));
-        if (entries.empty()) {
+        // The latest file only an administrator could have written; planted ones are named and passed over.
+        for (const BackupListEntry& entry : listVolumeBackups(line.backupDir, volumeNameOf(*info))) {
+            if (!entry.untrusted) {
+                path = entry.path;
+                break;
+            }
+            printErrorLine(skippedBackupText(entry.path));
+        }
+        if (path.empty()) {
             printErrorLine(noBackupsText(drive, line.backupDir));
             return 9;
         }
-        path = entries.front().path;
     }
     const BackupReadResult read = readBackupFile(path);
     if (read.parseError != BackupParseError::None) {
         printErrorLine(unusableBackupText(path, read));
         return 9;
     }
+    if (line.arguments.size() == 2 && lessPrivilegedCouldWrite(path)) printErrorLine(untrustedBackupText(path));
     const BootSectorBackup& backup = read.backup;
     const std::int32_t match = matchVolume(info->volume, backup);
     if (!line.yes) {

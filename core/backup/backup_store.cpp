@@ -250,7 +250,7 @@ std::vector<BackupListEntry> listVolumeBackups(const std::wstring& directory, co
             continue;
         const std::uint64_t written = lastWriteTime(path).value_or(0);
         files.push_back(ListedFile{utf16Units(path), secondStamp(name), written,
-                                   BackupListEntry{std::move(path), std::move(read.backup)}});
+                                   BackupListEntry{path, std::move(read.backup), lessPrivilegedCouldWrite(path)}});
     }
     std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.units > b.units; });
     // A name's stamp has whole seconds only: inside one second, the path order says nothing about which

@@ -45,6 +45,8 @@ private:
 struct BackupListEntry {
     std::wstring path;
     BootSectorBackup backup;
+    // A less privileged user could have written or planted the file: never taken without being named.
+    bool untrusted = false;
 };
 
 // Only readable ".tlxbak" files (exact case); sorted by path, descending.

@@ -29,7 +29,15 @@ std::wstring volumeNameOf(const VolumeInfo& info) {
 }
 
 std::wstring notFoundText(const std::wstring& argumentAsTyped) {
-    return L"\"" + argumentAsTyped + L"\" isn't a volume on this computer. Run \"qorin list\" to see them.";
+    return notFoundText(argumentAsTyped, ambiguousVolumesFor(argumentAsTyped));
+}
+
+std::wstring notFoundText(const std::wstring& argumentAsTyped, const std::vector<std::wstring>& matches) {
+    if (matches.size() < 2)
+        return L"\"" + argumentAsTyped + L"\" isn't a volume on this computer. Run \"qorin list\" to see them.";
+    std::wstring text = L"\"" + argumentAsTyped + L"\" names more than one volume: ";
+    for (std::size_t i = 0; i < matches.size(); ++i) text += (i == 0 ? L"" : L", ") + matches[i];
+    return text + L". Name the one you mean by its device path.";
 }
 
 }  // namespace tlx

@@ -21,7 +21,14 @@ namespace tlx {
 [[nodiscard]] std::wstring displayDrive(const VolumeInfo& info);
 // Without its trailing separator, as volumes are compared and recorded.
 [[nodiscard]] std::wstring volumeNameOf(const VolumeInfo& info);
-// "\"Q:\" isn't a volume on this computer. Run \"qorin list\" to see them."
+// "\"Q:\" isn't a volume on this computer. Run \"qorin list\" to see them.", or for a drive text
+// that names several volumes, the line naming them (see ambiguousVolumesFor).
 [[nodiscard]] std::wstring notFoundText(const std::wstring& argumentAsTyped);
+// Same, with the volumes already known (pure, for tests).
+[[nodiscard]] std::wstring notFoundText(const std::wstring& argumentAsTyped, const std::vector<std::wstring>& matches);
+// The volumes a drive text names when it names more than one (POSIX: a UUID=, LABEL= or PARTUUID= tag
+// that several volumes carry, as cloned disks do); empty otherwise, and always on Windows. Such a
+// text resolves to no volume. Platform implementation.
+[[nodiscard]] std::vector<std::wstring> ambiguousVolumesFor(const std::wstring& driveSpec);
 
 }  // namespace tlx

@@ -10,8 +10,9 @@ namespace tlx {
 
 // Creates the folder and any missing parents; an existing folder is not an error.
 [[nodiscard]] std::uint32_t createDirectories(const std::wstring& path);
-// Creates or truncates, writes through in pieces of at most 1 MiB, flushes, closes.
-// On any failure the file is deleted. POSIX: refuses a symbolic link or a non-file at the path.
+// Removes a file left at the name, creates the file exclusively, writes through in pieces of at most
+// 1 MiB, flushes, closes. On any failure the file is deleted. Never writes into anything that existed
+// before: a symbolic link, folder or FIFO at the name (POSIX) or a reparse point (Windows) fails the call.
 [[nodiscard]] std::uint32_t writeFileThrough(const std::wstring& path, std::span<const std::uint8_t> bytes);
 // Renames without ever replacing; 80 or 183 when the target exists. Written through.
 [[nodiscard]] std::uint32_t moveNoReplace(const std::wstring& from, const std::wstring& to);
@@ -27,6 +28,11 @@ struct FileRead {
 };
 // Only regular files are read (POSIX refuses FIFOs and devices without waiting on them).
 [[nodiscard]] FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes);
+
+// True when a user with fewer rights than this process could have written the file or put it in its
+// folder (POSIX, run as root: owned by another user or writable by group or others, file or folder;
+// Windows: owned by neither Administrators nor SYSTEM). Also true when the file cannot be examined.
+[[nodiscard]] bool lessPrivilegedCouldWrite(const std::wstring& path);
 
 // Names of the entries of a folder (not recursive, without "." and ".."); empty when unreadable.
 [[nodiscard]] std::vector<std::wstring> listFolder(const std::wstring& path);

@@ -53,5 +53,59 @@ TEST(Files, WritingReplacesALeftoverFile) {
     EXPECT_EQ(test::readBytes(path), bytes);
 }
 
+TEST(Files, AHardLinkAtTheNameLeavesTheLinkedFileAlone) {
+    test::TemporaryFolder root;
+    const std::vector<std::uint8_t> earlier(700, 0x42);
+    test::writeBytes(root.path() / "earlier.tlxbak", earlier);
+    fs::create_hard_link(root.path() / "earlier.tlxbak", root.path() / "next.tlxbak.tmp");
+    const std::vector<std::uint8_t> bytes = {9, 8, 7};
+    ASSERT_EQ(writeFileThrough((root.path() / "next.tlxbak.tmp").wstring(), bytes), 0u);
+    EXPECT_EQ(test::readBytes(root.path() / "earlier.tlxbak"), earlier);
+    EXPECT_EQ(fs::hard_link_count(root.path() / "earlier.tlxbak"), 1u);
+    EXPECT_EQ(test::readBytes(root.path() / "next.tlxbak.tmp"), bytes);
+}
+
+// Who could have written a backup that root is about to trust.
+TEST(Files, LessPrivilegedWriters) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root has less privileged users to fear";
+    constexpr uid_t kNobody = 65534;
+    struct Case {
+        const char* name;
+        mode_t folderMode;
+        uid_t folderOwner;
+        mode_t fileMode;
+        uid_t fileOwner;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"root's file in root's folder", 0755, 0, 0644, 0, false},
+        {"owned by another user", 0755, 0, 0644, kNobody, true},
+        {"writable by the group", 0755, 0, 0664, 0, true},
+        {"writable by others", 0755, 0, 0646, 0, true},
+        {"folder of another user", 0755, kNobody, 0644, 0, true},
+        {"folder writable by others", 0757, 0, 0644, 0, true},
+        {"sticky folder writable by others", 01777, 0, 0644, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TemporaryFolder root;
+        const fs::path folder = root.path() / "Volume";
+        fs::create_directory(folder);
+        const fs::path file = folder / "x.tlxbak";
+        test::writeBytes(file, {1, 2, 3});
+        ASSERT_EQ(::chmod(file.c_str(), c.fileMode), 0);
+        ASSERT_EQ(::chown(file.c_str(), c.fileOwner, 0), 0);
+        ASSERT_EQ(::chown(folder.c_str(), c.folderOwner, 0), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+        EXPECT_EQ(lessPrivilegedCouldWrite(file.wstring()), c.expected);
+    }
+    test::TemporaryFolder root;
+    test::writeBytes(root.path() / "target", {1});
+    fs::create_symlink(root.path() / "target", root.path() / "link.tlxbak");
+    EXPECT_TRUE(lessPrivilegedCouldWrite((root.path() / "link.tlxbak").wstring())) << "a link is no backup";
+    EXPECT_TRUE(lessPrivilegedCouldWrite((root.path() / "absent.tlxbak").wstring()));
+}
+
 }  // namespace
 }  // namespace tlx

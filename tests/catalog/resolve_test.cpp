@@ -80,5 +80,13 @@ TEST(NotFoundText, QuotesTheArgumentAsTyped) {
     EXPECT_EQ(notFoundText(L""), L"\"\" isn't a volume on this computer. Run \"qorin list\" to see them.");
 }
 
+TEST(NotFoundText, NamesEveryVolumeAnAmbiguousTextNames) {
+    EXPECT_EQ(notFoundText(L"UUID=1234-ABCD", {L"/dev/sdb1", L"/dev/sdc1"}),
+              L"\"UUID=1234-ABCD\" names more than one volume: /dev/sdb1, /dev/sdc1. Name the one you mean by its "
+              L"device path.");
+    EXPECT_EQ(notFoundText(L"LABEL=x", {L"/dev/sdb1"}),
+              L"\"LABEL=x\" isn't a volume on this computer. Run \"qorin list\" to see them.");
+}
+
 }  // namespace
 }  // namespace tlx

@@ -2,6 +2,8 @@
 #include "device/device_path.h"
 
 #include <blkid/blkid.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "device/posix/mount_table.h"
+#include "device/posix/tag_devices.h"
 #include "platform/text.h"
 
 namespace tlx {
@@ -40,11 +43,15 @@ bool isVolumeFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && (S_ISBLK(st.st_mode) || S_ISREG(st.st_mode));
 }
 
+bool isTag(const std::string& text) {
+    return text.starts_with("UUID=") || text.starts_with("LABEL=") || text.starts_with("PARTUUID=");
+}
+
+// A tag that names two volumes (cloned disks share serials) names none: picking one could write the other.
 std::optional<std::string> deviceForTag(const std::string& tag) {
-    // No cache object: the answer is checked against the devices as they are now.
-    CString device(blkid_evaluate_tag(tag.c_str(), nullptr, nullptr), &std::free);
-    if (!device || !isVolumeFile(device.get())) return std::nullopt;
-    return canonicalPath(device.get());
+    const std::vector<std::string> devices = posix::devicesWithTag(tag);
+    if (devices.size() != 1) return std::nullopt;
+    return devices.front();
 }
 
 // The device or image (ntfs-3g mounts image files) mounted at a folder; the last entry for the
@@ -59,13 +66,46 @@ std::optional<std::string> deviceMountedAt(const std::string& folder) {
 
 }  // namespace
 
+namespace posix {
+
+std::vector<std::string> devicesWithTag(const std::string& tag) {
+    std::vector<std::string> devices;
+    const auto add = [&devices](const char* name) {
+        if (!name || !isVolumeFile(name)) return;
+        const std::optional<std::string> path = canonicalPath(name);
+        if (path && std::find(devices.begin(), devices.end(), *path) == devices.end()) devices.push_back(*path);
+    };
+    // No cache file: every device is probed as it is now. The udev links libblkid prefers name one
+    // device per tag, so all devices are searched as well.
+    CString chosen(blkid_evaluate_tag(tag.c_str(), nullptr, nullptr), &std::free);
+    add(chosen.get());
+    const std::size_t equals = tag.find('=');
+    blkid_cache cache = nullptr;
+    if (equals == std::string::npos || blkid_get_cache(&cache, "/dev/null") != 0) return devices;
+    const std::string name = tag.substr(0, equals);
+    const std::string value = tag.substr(equals + 1);
+    blkid_probe_all(cache);
+    if (blkid_dev_iterate iterator = blkid_dev_iterate_begin(cache)) {
+        blkid_dev_set_search(iterator, name.c_str(), value.c_str());
+        blkid_dev device = nullptr;
+        while (blkid_dev_next(iterator, &device) == 0)
+            if (blkid_dev verified = blkid_verify(cache, device)) add(blkid_dev_devname(verified));
+        blkid_dev_iterate_end(iterator);
+    }
+    blkid_put_cache(cache);
+    std::sort(devices.begin(), devices.end());
+    return devices;
+}
+
+}  // namespace posix
+
 std::optional<std::wstring> devicePathFor(std::wstring_view driveSpec) {
     const auto first = driveSpec.find_first_not_of(L" \t");
     if (first == std::wstring_view::npos) return std::nullopt;
     const std::string text = toUtf8(driveSpec.substr(first, driveSpec.find_last_not_of(L" \t") - first + 1));
 
     std::optional<std::string> path;
-    if (text.starts_with("UUID=") || text.starts_with("LABEL=") || text.starts_with("PARTUUID=")) {
+    if (isTag(text)) {
         path = deviceForTag(text);
     } else {
         struct stat st{};

@@ -140,8 +140,12 @@ std::uint32_t createDirectories(const std::wstring& path) {
 
 std::uint32_t writeFileThrough(const std::wstring& path, std::span<const std::uint8_t> bytes) {
     const std::string name = toUtf8(path);
-    // Never through a link planted at the name, nor into a FIFO (which would block or swallow the bytes).
-    UniqueFd fd(::open(name.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+    // A file left at the name, or a hard link to an earlier backup, loses only its name; the file is then
+    // created anew, so nothing that already exists (link, FIFO, another backup) is ever written through.
+    struct stat existing {};
+    if (::lstat(name.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+        ::unlink(name.c_str());
+    UniqueFd fd(::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
     if (!fd.valid())
         return posix::whatStandsAt(name, posix::lastWindowsError());
     if (const std::uint32_t error = regularAndBlocking(fd.get()); error != 0)
@@ -226,6 +230,27 @@ FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes) {
         done += static_cast<std::size_t>(got);
     }
     return result;
+}
+
+bool lessPrivilegedCouldWrite(const std::wstring& path) {
+    const uid_t self = ::geteuid();
+    if (self != 0)
+        return false;  // only the administrator has less privileged users to fear
+    const std::string name = toUtf8(path);
+    struct stat file {};
+    if (::lstat(name.c_str(), &file) != 0 || !S_ISREG(file.st_mode))
+        return true;
+    if (file.st_uid != self || (file.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return true;
+    // Whoever may write the folder may also swap the file; a sticky folder such as /tmp lets nobody
+    // replace a file of root's.
+    const std::size_t slash = name.rfind('/');
+    const std::string folderName = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+    struct stat folder {};
+    if (::stat(folderName.c_str(), &folder) != 0)
+        return true;
+    const bool othersWrite = (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (folder.st_mode & S_ISVTX) == 0;
+    return folder.st_uid != self || othersWrite;
 }
 
 std::vector<std::wstring> listFolder(const std::wstring& path) {

@@ -5,6 +5,8 @@
 #include "platform/win/unique_handle.h"
 #include "platform/win/windows.h"
 
+#include <aclapi.h>
+
 namespace tlx {
 
 namespace {
@@ -86,8 +88,15 @@ std::uint32_t createDirectories(const std::wstring& path) {
 }
 
 std::uint32_t writeFileThrough(const std::wstring& path, std::span<const std::uint8_t> bytes) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A file left at the name, or a hard link to an earlier backup, loses only its name; the file is then
+    // created anew, so nothing that already exists (a reparse point, another backup) is written through.
+    const DWORD existing = GetFileAttributesW(path.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES &&
+        (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+        DeleteFileW(path.c_str());
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT | FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
     if (!file.valid())
         return GetLastError();
     DWORD error = 0;
@@ -179,6 +188,18 @@ FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes) {
         done += got;
     }
     return result;
+}
+
+bool lessPrivilegedCouldWrite(const std::wstring& path) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return true;
+    const bool administrators = owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                                          IsWellKnownSid(owner, WinLocalSystemSid));
+    LocalFree(descriptor);
+    return !administrators;
 }
 
 std::vector<std::wstring> listFolder(const std::wstring& path) {
