@@ -15,7 +15,7 @@ const wchar_t* const kLineEnd = L"\n";
 void writeText(Stream stream, std::wstring_view text) {
     if (text.empty()) return;
     const int fd = stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO;
-    const std::string bytes = toUtf8(text);
+    const std::string bytes = toReadableUtf8(text);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);

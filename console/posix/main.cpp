@@ -1,4 +1,4 @@
-// qorin on POSIX: arguments arrive as UTF-8.
+// qorin on POSIX: arguments arrive as bytes, normally UTF-8; any other byte is kept as it is.
 #include <csignal>
 #include <string>
 #include <vector>
@@ -12,6 +12,6 @@ int main(int argc, char** argv) {
     // end with 141 instead of its exit code. Failed writes are ignored like any other output error.
     std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::wstring> arguments;
-    for (int i = 1; i < argc; ++i) arguments.push_back(tlx::fromUtf8(argv[i]));
+    for (int i = 1; i < argc; ++i) arguments.push_back(tlx::fromSystemBytes(argv[i]));
     return tlx::dispatch(tlx::parseCommandLine(arguments));
 }

@@ -161,8 +161,8 @@ std::optional<std::vector<std::uint8_t>> serializeBackup(const BootSectorBackup&
         header += value;
         header += '\n';
     };
-    line("volume", toUtf8(backup.volume));
-    line("mount", toUtf8(backup.mount));
+    line("volume", toReadableUtf8(backup.volume));
+    line("mount", toReadableUtf8(backup.mount));
     line("fs", fsTypeName(backup.fsType));
     line("bytesPerSector", decimal(backup.bytesPerSector));
     line("deviceSector", decimal(backup.deviceSector));

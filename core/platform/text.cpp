@@ -37,10 +37,13 @@ void appendWide(std::wstring& out, char32_t c) {
 }
 
 constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kKeptByte = 0xDC00;  // + the byte (0x80 to 0xFF) that was not valid UTF-8
 
-}  // namespace
+bool isKeptByte(char32_t c) {
+    return c >= kKeptByte + 0x80 && c <= kKeptByte + 0xFF;
+}
 
-std::string toUtf8(std::wstring_view text) {
+std::string encode(std::wstring_view text, bool keepBytes) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -54,13 +57,17 @@ std::string toUtf8(std::wstring_view text) {
                 }
             }
         }
+        if (keepBytes && isKeptByte(c)) {
+            out += static_cast<char>(c - kKeptByte);
+            continue;
+        }
         if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = kReplacement;
         appendUtf8(out, c);
     }
     return out;
 }
 
-std::wstring fromUtf8(std::string_view text) {
+std::wstring decode(std::string_view text, bool keepBytes) {
     std::wstring out;
     out.reserve(text.size());
     std::size_t i = 0;
@@ -68,7 +75,7 @@ std::wstring fromUtf8(std::string_view text) {
         const auto lead = static_cast<std::uint8_t>(text[i]);
         std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
         if (length == 0 || i + length > text.size()) {
-            appendWide(out, kReplacement);
+            appendWide(out, keepBytes ? kKeptByte + static_cast<std::uint8_t>(text[i]) : kReplacement);
             ++i;
             continue;
         }
@@ -84,7 +91,7 @@ std::wstring fromUtf8(std::string_view text) {
         }
         static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
         if (!valid || c < kMinimum[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            appendWide(out, kReplacement);
+            appendWide(out, keepBytes ? kKeptByte + static_cast<std::uint8_t>(text[i]) : kReplacement);
             ++i;
             continue;
         }
@@ -92,6 +99,24 @@ std::wstring fromUtf8(std::string_view text) {
         i += length;
     }
     return out;
+}
+
+}  // namespace
+
+std::string toUtf8(std::wstring_view text) {
+    return encode(text, true);
+}
+
+std::string toReadableUtf8(std::wstring_view text) {
+    return encode(text, false);
+}
+
+std::wstring fromUtf8(std::string_view text) {
+    return decode(text, false);
+}
+
+std::wstring fromSystemBytes(std::string_view bytes) {
+    return decode(bytes, true);
 }
 
 std::wstring widen(std::string_view ascii) {

@@ -16,7 +16,7 @@ std::optional<std::wstring> environment(const char* name) {
     const char* value = std::getenv(name);
     if (!value)
         return std::nullopt;
-    return fromUtf8(value);
+    return fromSystemBytes(value);
 }
 
 }  // namespace
@@ -26,7 +26,7 @@ std::wstring defaultBackupDirectory() {
     std::optional<std::wstring> home = environment("HOME");
     if (!root && (!home || home->empty())) {
         if (const passwd* entry = ::getpwuid(::geteuid()); entry && entry->pw_dir)
-            home = fromUtf8(entry->pw_dir);
+            home = fromSystemBytes(entry->pw_dir);
     }
     return posixBackupDirectoryFrom(root, environment("XDG_STATE_HOME"), home);
 }

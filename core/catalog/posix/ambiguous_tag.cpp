@@ -13,7 +13,7 @@ std::vector<std::wstring> ambiguousVolumesFor(const std::wstring& driveSpec) {
     const std::vector<std::string> devices = posix::devicesWithTag(text);
     if (devices.size() < 2) return {};
     std::vector<std::wstring> volumes;
-    for (const std::string& device : devices) volumes.push_back(fromUtf8(device));
+    for (const std::string& device : devices) volumes.push_back(fromSystemBytes(device));
     return volumes;
 }
 

@@ -117,7 +117,7 @@ std::optional<std::wstring> devicePathFor(std::wstring_view driveSpec) {
         }
     }
     if (!path) return std::nullopt;
-    return fromUtf8(*path);
+    return fromSystemBytes(*path);
 }
 
 }  // namespace tlx

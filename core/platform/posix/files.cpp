@@ -262,7 +262,7 @@ std::vector<std::wstring> listFolder(const std::wstring& path) {
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..")
             continue;
-        names.push_back(fromUtf8(name));
+        names.push_back(fromSystemBytes(name));
     }
     return names;
 }
