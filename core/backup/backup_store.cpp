@@ -205,6 +205,10 @@ bool FileBackupSink::save(const ChangePlan& plan) {
         return fail(kErrorPathNotFound);
     if (const std::uint32_t error = createDirectories(folder); error != 0)
         return fail(error);
+    // What an administrator restores later must not lie where a less privileged user can plant files.
+    for (const std::wstring& existing : {directory_, folder})
+        if (const std::uint32_t error = checkAdministratorsOnlyFolder(existing); error != 0)
+            return fail(error);
 
     std::wstring path;
     for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {

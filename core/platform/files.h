@@ -8,8 +8,14 @@
 
 namespace tlx {
 
-// Creates the folder and any missing parents; an existing folder is not an error.
+// Creates the folder and any missing parents; an existing folder is not an error. Windows, run as
+// administrator: each folder it creates gets a protected DACL (SYSTEM and Administrators full control,
+// Users read and execute), so no less privileged user can add to it.
 [[nodiscard]] std::uint32_t createDirectories(const std::wstring& path);
+// 0 when an existing folder can be changed by administrators only, or is absent; 5 when a less privileged
+// user could add, remove or replace entries, or the folder is a reparse point. Windows, run as
+// administrator; elsewhere always 0 (restore passes over files others could have written instead).
+[[nodiscard]] std::uint32_t checkAdministratorsOnlyFolder(const std::wstring& path);
 // Removes a file left at the name, creates the file exclusively, writes through in pieces of at most
 // 1 MiB, flushes, closes. On any failure the file is deleted. Never writes into anything that existed
 // before: a symbolic link, folder or FIFO at the name (POSIX) or a reparse point (Windows) fails the call.

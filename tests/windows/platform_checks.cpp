@@ -19,9 +19,13 @@
 #include "device/encryption.h"
 #include "device/volume_access.h"
 #include "device/win/volume_device.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/win/windows.h"
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <objbase.h>
 
@@ -292,6 +296,119 @@ void checkThreadState() {
 
 }  // namespace
 
+// Wine 8 keeps no security descriptors: it answers from the Unix owner and mode bits.
+bool underWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+// A check of what the system keeps; under Wine, where it keeps nothing, a visible skip instead of a result.
+void checkKept(bool ok, bool kept, const std::wstring& what) {
+    if (!kept) {
+        std::printf("skip %s: Wine keeps no security descriptors\n", tlx::toUtf8(what).c_str());
+        return;
+    }
+    check(ok, what);
+}
+
+std::wstring sddlOf(PSECURITY_DESCRIPTOR descriptor) {
+    LPWSTR text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
+        return L"?";
+    std::wstring result(text);
+    LocalFree(text);
+    return result;
+}
+
+// The backups store's folders: read back what the system keeps, with the calls any administrator's tool uses.
+void checkBackupFolderSecurity() {
+    const bool wine = underWine();
+    wchar_t temp[MAX_PATH];
+    const DWORD length = GetTempPathW(MAX_PATH, temp);
+    const std::wstring base = std::wstring(temp, length) + L"plinthos-acl-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring folder = base + L"\\Morvane\\Backups";
+    check(tlx::createDirectories(folder) == 0, L"backup folders are created");
+    for (const std::wstring& made : {base + L"\\Morvane", folder}) {
+        PSID owner = nullptr;
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        const DWORD status = GetNamedSecurityInfoW(made.c_str(), SE_FILE_OBJECT,
+                                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                                   nullptr, &dacl, nullptr, &descriptor);
+        check(status == ERROR_SUCCESS, L"security of " + made + L" is read back");
+        if (status != ERROR_SUCCESS) continue;
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        GetSecurityDescriptorControl(descriptor, &control, &revision);
+        std::printf("  %s: %s\n", tlx::toUtf8(made).c_str(), tlx::toUtf8(sddlOf(descriptor)).c_str());
+        // Under Wine the descriptor set at creation is gone; nothing below can then be judged.
+        const bool kept = !wine || (control & SE_DACL_PROTECTED) != 0;
+        checkKept((control & SE_DACL_PROTECTED) != 0, kept, L"DACL of " + made + L" is protected from inheritance");
+        checkKept(owner && IsWellKnownSid(owner, WinBuiltinAdministratorsSid), kept,
+                  L"owner of " + made + L" is Administrators");
+        struct Expected { WELL_KNOWN_SID_TYPE sid; ACCESS_MASK mask; };
+        const Expected expected[] = {{WinLocalSystemSid, FILE_ALL_ACCESS},
+                                     {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
+                                     {WinBuiltinUsersSid, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}};
+        checkKept(dacl && dacl->AceCount == 3, kept, L"DACL of " + made + L" has three entries");
+        for (DWORD i = 0; kept && dacl && i < dacl->AceCount && i < 3; ++i) {
+            void* entry = nullptr;
+            GetAce(dacl, i, &entry);
+            const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+            PSID sid = const_cast<DWORD*>(&ace->SidStart);
+            check(ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && IsWellKnownSid(sid, expected[i].sid) &&
+                      ace->Mask == expected[i].mask &&
+                      ace->Header.AceFlags == (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE),
+                  L"entry " + std::to_wstring(i) + L" of " + made + L" allows as expected (mask " +
+                      std::to_wstring(ace->Mask) + L")");
+        }
+        LocalFree(descriptor);
+    }
+    check(tlx::checkAdministratorsOnlyFolder(folder) == 0, L"the store's own folder is accepted");
+
+    // A file saved there belongs to Administrators, so restore may take it.
+    const std::wstring file = folder + L"\\x.tlxbak";
+    const std::uint8_t bytes[] = {1, 2, 3};
+    check(tlx::writeFileThrough(file, bytes) == 0, L"a file is written into the store");
+    check(!tlx::lessPrivilegedCouldWrite(file), L"a file the store wrote is trusted");
+    DeleteFileW(file.c_str());
+
+    // A folder where every user may add files is refused.
+    const std::wstring open = base + L"\\open";
+    PSECURITY_DESCRIPTOR everyone = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;BA)(A;OICI;0x1301BF;;;BU)", SDDL_REVISION_1,
+                                                         &everyone, nullptr);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, everyone, FALSE};
+    check(CreateDirectoryW(open.c_str(), &attributes) != 0, L"a folder users may write is made");
+    LocalFree(everyone);
+    PSECURITY_DESCRIPTOR openRead = nullptr;
+    PACL openDacl = nullptr;
+    GetNamedSecurityInfoW(open.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &openDacl, nullptr,
+                          &openRead);
+    const bool openKept = !wine || sddlOf(openRead).find(L";;;BU)") != std::wstring::npos;
+    LocalFree(openRead);
+    checkKept(tlx::checkAdministratorsOnlyFolder(open) == ERROR_ACCESS_DENIED, openKept,
+              L"a folder users may write is refused");
+
+    // A junction (or directory link) standing at a folder's place is refused, where the system makes one.
+    const std::wstring link = base + L"\\link";
+    if (CreateSymbolicLinkW(link.c_str(), folder.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
+        const DWORD attributes = GetFileAttributesW(link.c_str());
+        if (wine && (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0))
+            std::printf("skip a folder link is refused: Wine reports no reparse point (attributes %lx)\n", attributes);
+        else
+            check(tlx::checkAdministratorsOnlyFolder(link) == ERROR_ACCESS_DENIED, L"a folder link is refused");
+        RemoveDirectoryW(link.c_str());
+    } else {
+        std::printf("skip folder link: the system makes none here (error %lu)\n", GetLastError());
+    }
+    RemoveDirectoryW(open.c_str());
+    RemoveDirectoryW(folder.c_str());
+    RemoveDirectoryW((base + L"\\Morvane").c_str());
+    RemoveDirectoryW(base.c_str());
+}
+
 int wmain(int argc, wchar_t** argv) {
     const Arguments args = parse(argc, argv);
     checkOpenRefusals();
@@ -302,6 +419,7 @@ int wmain(int argc, wchar_t** argv) {
     checkImageDrive(args);
     checkServices(args);
     checkThreadState();
+    checkBackupFolderSecurity();
     std::printf("%d failure(s)\n", failures);
     return failures;
 }

@@ -1,16 +1,20 @@
-// The backups folder on Windows, from the "ProgramData" variable.
+// The backups folder on Windows, under the ProgramData known folder.
 #include "backup/backup_folder.h"
 #include "platform/win/windows.h"
+
+#include <knownfolders.h>
+#include <shlobj.h>
 
 namespace tlx {
 
 std::wstring defaultBackupDirectory() {
-    wchar_t buffer[260];
-    const DWORD length = GetEnvironmentVariableW(L"ProgramData", buffer, 260);
-    // 0 is missing or empty; 260 or more means the buffer was too small and holds nothing usable.
-    if (length >= 1 && length <= 259)
-        return windowsBackupDirectoryFrom(std::wstring(buffer, length));
-    return windowsBackupDirectoryFrom(std::nullopt);
+    // The known folder, not the "ProgramData" variable: whoever starts the program sets its environment.
+    PWSTR path = nullptr;
+    std::optional<std::wstring> programData;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_DEFAULT, nullptr, &path)) && path)
+        programData = std::wstring(path);
+    CoTaskMemFree(path);
+    return windowsBackupDirectoryFrom(programData);
 }
 
 }  // namespace tlx

@@ -232,6 +232,10 @@ FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes) {
     return result;
 }
 
+std::uint32_t checkAdministratorsOnlyFolder(const std::wstring&) {
+    return 0;
+}
+
 bool lessPrivilegedCouldWrite(const std::wstring& path) {
     const uid_t self = ::geteuid();
     if (self != 0)

@@ -2,10 +2,12 @@
 #include <algorithm>
 
 #include "platform/files.h"
+#include "platform/system.h"
 #include "platform/win/unique_handle.h"
 #include "platform/win/windows.h"
 
 #include <aclapi.h>
+#include <sddl.h>
 
 namespace tlx {
 
@@ -22,6 +24,40 @@ struct FindFileTraits {
     static void close(Value value) noexcept { FindClose(value); }
 };
 using FindHandle = win::UniqueHandle<FindFileTraits>;
+
+// SYSTEM and Administrators full control, Users read and execute, for the folder and all it holds;
+// protected, so nothing is inherited from a parent such as ProgramData, where every user may add files.
+constexpr wchar_t kAdministratorsOnlySddl[] = L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)";
+
+// Rights that let their holder add, remove or replace what a folder holds, or take the folder over.
+constexpr ACCESS_MASK kFolderWriteRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
+                                           WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+struct LocalTraits {
+    using Value = HLOCAL;
+    static Value invalid() noexcept { return nullptr; }
+    static bool valid(Value value) noexcept { return value != nullptr; }
+    static void close(Value value) noexcept { LocalFree(value); }
+};
+using LocalMemory = win::UniqueHandle<LocalTraits>;
+
+// The account this elevated process runs as: the administrator at the keyboard, not a less privileged user.
+bool isThisAccount(PSID sid) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    const win::KernelHandle owned(token);
+    alignas(TOKEN_USER) std::uint8_t buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD length = 0;
+    if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length))
+        return false;
+    return EqualSid(sid, reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid) != FALSE;
+}
+
+bool isAdministratorsOrSystem(PSID sid) {
+    return sid && (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+                   (isElevated() && isThisAccount(sid)));
+}
 
 bool isSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
@@ -70,12 +106,23 @@ std::uint32_t createDirectories(const std::wstring& path) {
         full.pop_back();
     if (full.empty())
         return ERROR_PATH_NOT_FOUND;
+    // Run as administrator, every folder made here may later hold what an administrator restores.
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+    LocalMemory descriptor;
+    if (isElevated()) {
+        PSECURITY_DESCRIPTOR made = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnlySddl, SDDL_REVISION_1, &made,
+                                                                  nullptr))
+            return GetLastError();
+        descriptor.reset(made);
+        attributes.lpSecurityDescriptor = made;
+    }
     const std::size_t root = rootLength(full);
     for (std::size_t end = root + 1; end <= full.size(); ++end) {
         if (end < full.size() && (!isSeparator(full[end]) || isSeparator(full[end - 1])))
             continue;
         const std::wstring prefix = full.substr(0, end);
-        if (CreateDirectoryW(prefix.c_str(), nullptr))
+        if (CreateDirectoryW(prefix.c_str(), descriptor.valid() ? &attributes : nullptr))
             continue;
         const DWORD error = GetLastError();
         if (isFolder(prefix))
@@ -190,16 +237,50 @@ FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes) {
     return result;
 }
 
+std::uint32_t checkAdministratorsOnlyFolder(const std::wstring& path) {
+    if (!isElevated())
+        return 0;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    // A junction or link could send an administrator's writes anywhere.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return ERROR_ACCESS_DENIED;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR made = nullptr;
+    const DWORD status = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                               nullptr, &dacl, nullptr, &made);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const LocalMemory descriptor(made);
+    // No DACL at all grants everyone everything.
+    if (!isAdministratorsOrSystem(owner) || !dacl)
+        return ERROR_ACCESS_DENIED;
+    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+        void* entry = nullptr;
+        if (!GetAce(dacl, index, &entry))
+            return GetLastError();
+        const auto* header = static_cast<const ACE_HEADER*>(entry);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0)
+            continue;
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+        PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+        if ((allowed->Mask & kFolderWriteRights) != 0 && !isAdministratorsOrSystem(sid))
+            return ERROR_ACCESS_DENIED;
+    }
+    return 0;
+}
+
 bool lessPrivilegedCouldWrite(const std::wstring& path) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
                               nullptr, &descriptor) != ERROR_SUCCESS)
         return true;
-    const bool administrators = owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-                                          IsWellKnownSid(owner, WinLocalSystemSid));
-    LocalFree(descriptor);
-    return !administrators;
+    const LocalMemory owned(descriptor);
+    return !isAdministratorsOrSystem(owner);
 }
 
 std::vector<std::wstring> listFolder(const std::wstring& path) {
