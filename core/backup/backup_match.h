@@ -9,11 +9,14 @@ struct BootSectorBackup;
 
 enum class BackupMatch : std::int32_t { Same = 0, Different = 1, Undetermined = 2 };
 
-// Reads through device only; never writes.
+// Reads through device only; never writes. Compares the saved boot sector, and for exFAT the saved main
+// region up to its checksum sector, with the volume apart from the serial and exFAT usage bytes.
 [[nodiscard]] BackupMatch matchBackup(const BootSectorBackup& backup, SectorDevice& device);
 
-// Raw recovery writes a region only where a copy of its kind can lie for the recorded file system
-// and geometry, with that kind's length; a damaged position line must never aim saved bytes elsewhere.
+// Raw recovery writes a region only where and as what its kind must be for the file system its own
+// saved boot sector describes (kind, sector size, length, FAT32 backup field): the header must agree with
+// that sector, and every saved copy must itself be a boot sector (or checksummed exFAT region) of the same
+// file system and geometry. Digests are unkeyed, so an edited file must never aim saved bytes elsewhere.
 [[nodiscard]] bool regionsWhereTheyBelong(const BootSectorBackup& backup);
 
 }  // namespace tlx

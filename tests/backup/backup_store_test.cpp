@@ -374,6 +374,24 @@ TEST(BackupStore, ListingKeepsOnlyReadableBackupsNewestFirst) {
     EXPECT_TRUE(fs::exists(folder / "20260101-000000Z_00000001_00000002.tlxbak")) << "damaged file stays on disk";
 }
 
+TEST(BackupStore, ListingKeepsNamesThatAreNotUtf8AndMarksFilesOthersCouldHaveWritten) {
+    test::TemporaryFolder root;
+    const fs::path folder = root.path() / kVolumeFolder;
+    fs::create_directories(folder);
+    const auto valid = serializeBackup(backupFromPlan(fat32Plan(), kVolume, L"E:\\", "3.0.2", "x")).value();
+    test::writeBytes(folder / "20240101-000000Z_1A2B3C4D_0000BEEF.tlxbak", valid);
+    test::writeBytes(folder / "\xff.tlxbak", valid);
+    const bool asRoot = ::geteuid() == 0;
+    if (asRoot)
+        ASSERT_EQ(::chown((folder / "20240101-000000Z_1A2B3C4D_0000BEEF.tlxbak").c_str(), 65534, 65534), 0);
+
+    const auto listed = listVolumeBackups(root.wide(), kVolume);
+    ASSERT_EQ(listed.size(), 2u) << "a name with the byte 0xFF is read under that very name";
+    EXPECT_EQ(toUtf8(listed[0].path), (folder / "\xff.tlxbak").string());
+    EXPECT_FALSE(listed[0].untrusted);
+    EXPECT_EQ(listed[1].untrusted, asRoot) << "owned by another user";
+}
+
 // Stamps have whole seconds; within one second the file written last is the latest change.
 TEST(BackupStore, ListingOrdersOneSecondByWriteTime) {
     struct File {
