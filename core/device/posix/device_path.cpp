@@ -69,6 +69,13 @@ std::optional<std::string> deviceMountedAt(const std::string& folder) {
 namespace posix {
 
 std::vector<std::string> devicesWithTag(const std::string& tag) {
+    // One run resolves its drive text several times; every device is probed once, and every
+    // resolution of the run sees the same answer.
+    static std::mutex lock;
+    static std::vector<std::pair<std::string, std::vector<std::string>>> known;
+    const std::lock_guard guard(lock);
+    for (const auto& [knownTag, devices] : known)
+        if (knownTag == tag) return devices;
     std::vector<std::string> devices;
     const auto add = [&devices](const char* name) {
         if (!name || !isVolumeFile(name)) return;
@@ -94,6 +101,7 @@ std::vector<std::string> devicesWithTag(const std::string& tag) {
     }
     blkid_put_cache(cache);
     std::sort(devices.begin(), devices.end());
+    known.emplace_back(tag, devices);
     return devices;
 }
 
