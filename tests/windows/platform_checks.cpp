@@ -21,6 +21,7 @@
 #include "device/win/volume_device.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "platform/win/arguments.h"
 #include "platform/win/windows.h"
 
 #include <objbase.h>
@@ -42,10 +43,9 @@ struct Arguments {
     std::optional<std::uint32_t> imageSerial;
 };
 
-Arguments parse(int argc, wchar_t** argv) {
+Arguments parse(const std::vector<std::wstring>& items) {
     Arguments args;
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring arg = argv[i];
+    for (const std::wstring& arg : items) {
         if (arg.starts_with(L"utc=")) args.utc = std::stoll(arg.substr(4));
         if (arg.starts_with(L"image=") && arg.size() == 7) args.imageDrive = arg[6];
         if (arg.starts_with(L"serial=")) args.imageSerial = static_cast<std::uint32_t>(std::stoul(arg.substr(7), nullptr, 16));
@@ -292,8 +292,8 @@ void checkThreadState() {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    const Arguments args = parse(argc, argv);
+int main() {
+    const Arguments args = parse(tlx::win::processArguments());
     checkOpenRefusals();
     checkTransferLimits();
     checkResolution();
