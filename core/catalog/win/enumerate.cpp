@@ -129,7 +129,8 @@ std::vector<VolumeInfo> enumerateVolumes() {
 std::optional<std::wstring> volumeNameFor(const std::wstring& driveSpec) {
     const std::optional<std::wstring> path = devicePathFor(driveSpec);
     if (!path) return std::nullopt;
-    if (path->starts_with(L"\\\\?\\Volume{")) return *path;
+    // A volume GUID path, or the full path of a disk-image file, is already the name.
+    if (!path->starts_with(L"\\\\.\\")) return *path;
     const std::wstring root = path->substr(4) + L"\\";
     const win::ScopedErrorMode quiet;
     wchar_t name[MAX_PATH] = {};
