@@ -14,7 +14,6 @@ namespace {
 
 constexpr std::uint32_t errorAccessDenied = 5;
 constexpr std::uint32_t errorHandleEof = 38;
-constexpr std::uint32_t errorInvalidParameter = 87;
 constexpr std::uint32_t errorBusy = 170;
 constexpr std::uint32_t errorFileInvalid = 1006;
 constexpr int lockAttempts = 5;
@@ -136,50 +135,15 @@ std::unique_ptr<ImageDevice> ImageDevice::open(const std::wstring& path, DeviceA
 ImageDevice::ImageDevice(FileHandle handle, std::wstring path, DeviceAccess access, std::uint64_t sectorCount)
     : handle_(std::move(handle)), path_(std::move(path)), access_(access), sectorCount_(sectorCount) {}
 
-bool ImageDevice::transfer(bool write, std::uint64_t first, std::uint32_t count) {
-    const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
-    if (first > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / kSectorSize) {
-        lastError_ = errorInvalidParameter;
-        return false;
-    }
-    const std::uint64_t offset = first * kSectorSize;
-    OVERLAPPED position{};
-    position.Offset = static_cast<DWORD>(offset);
-    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD done = 0;
-    const BOOL ok = write ? WriteFile(handle_.get(), ioBuffer_.get(), static_cast<DWORD>(bytes), &done, &position)
-                          : ReadFile(handle_.get(), ioBuffer_.get(), static_cast<DWORD>(bytes), &done, &position);
-    if (!ok) {
-        lastError_ = GetLastError();
-        return false;
-    }
-    if (done < bytes) {
-        lastError_ = errorHandleEof;
-        return false;
-    }
-    return true;
-}
-
-// Unbuffered transfers need page-aligned memory; the buffer only grows.
-bool ImageDevice::reserveBuffer(std::uint64_t bytes) {
-    if (ioBufferSize_ >= bytes) return true;
-    ioBuffer_.reset();
-    ioBufferSize_ = 0;
-    ioBuffer_ = allocatePages(static_cast<std::size_t>(bytes));
-    if (!ioBuffer_) {
-        lastError_ = GetLastError();
-        return false;
-    }
-    ioBufferSize_ = bytes;
-    return true;
-}
-
 bool ImageDevice::readSectors(std::uint64_t first, std::uint32_t count, void* destination) {
     const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
     if (bytes > std::numeric_limits<std::uint32_t>::max()) return false;
     if (bytes == 0) return true;
-    if (!reserveBuffer(bytes) || !transfer(false, first, count)) return false;
-    std::memcpy(destination, ioBuffer_.get(), static_cast<std::size_t>(bytes));
+    std::uint64_t offset = 0;
+    if (!sectorOffset(first, kSectorSize, offset, lastError_) || !buffer_.reserve(bytes, lastError_) ||
+        !transferAt(handle_.get(), false, buffer_.get(), static_cast<std::uint32_t>(bytes), offset, lastError_))
+        return false;
+    std::memcpy(destination, buffer_.get(), static_cast<std::size_t>(bytes));
     return true;
 }
 
@@ -191,9 +155,10 @@ bool ImageDevice::writeSectors(std::uint64_t first, std::uint32_t count, const v
         lastError_ = errorHandleEof;
         return false;
     }
-    if (!reserveBuffer(bytes)) return false;
-    std::memcpy(ioBuffer_.get(), source, static_cast<std::size_t>(bytes));
-    return transfer(true, first, count);
+    std::uint64_t offset = 0;
+    if (!sectorOffset(first, kSectorSize, offset, lastError_) || !buffer_.reserve(bytes, lastError_)) return false;
+    std::memcpy(buffer_.get(), source, static_cast<std::size_t>(bytes));
+    return transferAt(handle_.get(), true, buffer_.get(), static_cast<std::uint32_t>(bytes), offset, lastError_);
 }
 
 // Reopens the file without write sharing; the shared handle comes back when that is refused.

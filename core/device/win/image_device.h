@@ -10,7 +10,7 @@
 
 #include "device/encryption.h"
 #include "device/sector_device.h"
-#include "platform/win/page_buffer.h"
+#include "device/win/sector_transfer.h"
 #include "platform/win/unique_handle.h"
 
 namespace tlx::win {
@@ -46,8 +46,6 @@ public:
 
 private:
     ImageDevice(FileHandle handle, std::wstring path, DeviceAccess access, std::uint64_t sectorCount);
-    [[nodiscard]] bool reserveBuffer(std::uint64_t bytes);
-    [[nodiscard]] bool transfer(bool write, std::uint64_t first, std::uint32_t count);
     [[nodiscard]] std::uint32_t tryLock();
 
     FileHandle handle_;
@@ -56,8 +54,7 @@ private:
     std::uint64_t sectorCount_;
     std::uint32_t lastError_ = 0;
     bool locked_ = false;
-    PageBuffer ioBuffer_;
-    std::uint64_t ioBufferSize_ = 0;
+    TransferBuffer buffer_;
 };
 
 }  // namespace tlx::win
