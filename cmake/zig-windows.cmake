@@ -23,6 +23,8 @@ foreach(_tool c++ ar ranlib)
 endforeach()
 
 set(CMAKE_CXX_COMPILER "${_zig_bin}/zig-c++")
+# zig 0.11 ignores the -mwindows that CMake's platform rules give window programs.
+set(CMAKE_USER_MAKE_RULES_OVERRIDE_CXX "${CMAKE_CURRENT_LIST_DIR}/zig-rules.cmake")
 set(CMAKE_AR "${_zig_bin}/zig-ar" CACHE FILEPATH "" FORCE)
 set(CMAKE_RANLIB "${_zig_bin}/zig-ranlib" CACHE FILEPATH "" FORCE)
 
