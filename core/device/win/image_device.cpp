@@ -18,7 +18,6 @@ constexpr std::uint32_t errorBusy = 170;
 constexpr std::uint32_t errorFileInvalid = 1006;
 constexpr int lockAttempts = 5;
 constexpr DWORD lockPauseMs = 200;
-constexpr DWORD ioFlags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH;
 
 std::wstring_view trimBlanks(std::wstring_view text) {
     const auto first = text.find_first_not_of(L" \t");
@@ -30,8 +29,17 @@ DWORD desiredAccess(DeviceAccess access) {
     return access == DeviceAccess::ReadWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
 }
 
-FileHandle openImage(const std::wstring& path, DeviceAccess access, DWORD share) {
-    return FileHandle(CreateFileW(path.c_str(), desiredAccess(access), share, nullptr, OPEN_EXISTING, ioFlags, nullptr));
+FileHandle openImage(const std::wstring& path, DeviceAccess access, DWORD share, bool unbuffered) {
+    const DWORD flags = FILE_FLAG_WRITE_THROUGH | (unbuffered ? FILE_FLAG_NO_BUFFERING : 0);
+    return FileHandle(CreateFileW(path.c_str(), desiredAccess(access), share, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+// Unbuffered transfers must be whole sectors of the disk the file lies on; on a disk with larger
+// sectors the image's 512-byte sectors go through the cache, written through and flushed.
+bool hostTakes512ByteSectors(HANDLE handle) {
+    FILE_STORAGE_INFO storage{};
+    if (!GetFileInformationByHandleEx(handle, FileStorageInfo, &storage, sizeof storage)) return true;
+    return storage.LogicalBytesPerSector == 0 || storage.LogicalBytesPerSector <= ImageDevice::kSectorSize;
 }
 
 // Opened for writing, others may still read and write until lock() takes the file.
@@ -119,21 +127,31 @@ EncryptionProbe probeImageEncryption(const std::wstring& path) {
 std::unique_ptr<ImageDevice> ImageDevice::open(const std::wstring& path, DeviceAccess access, std::uint32_t& error) {
     error = 0;
     const ScopedErrorMode quiet;
-    FileHandle handle = openImage(path, access, sharedAccess);
+    FileHandle handle = openImage(path, access, sharedAccess, true);
     if (!handle) {
         error = GetLastError();
         return nullptr;
+    }
+    const bool unbuffered = hostTakes512ByteSectors(handle.get());
+    if (!unbuffered) {
+        handle = openImage(path, access, sharedAccess, false);
+        if (!handle) {
+            error = GetLastError();
+            return nullptr;
+        }
     }
     const std::optional<std::uint64_t> length = fileLength(handle.get());
     if (!length) {
         error = GetLastError();
         return nullptr;
     }
-    return std::unique_ptr<ImageDevice>(new ImageDevice(std::move(handle), path, access, *length / kSectorSize));
+    return std::unique_ptr<ImageDevice>(new ImageDevice(std::move(handle), path, access, unbuffered, *length / kSectorSize));
 }
 
-ImageDevice::ImageDevice(FileHandle handle, std::wstring path, DeviceAccess access, std::uint64_t sectorCount)
-    : handle_(std::move(handle)), path_(std::move(path)), access_(access), sectorCount_(sectorCount) {}
+ImageDevice::ImageDevice(FileHandle handle, std::wstring path, DeviceAccess access, bool unbuffered,
+                         std::uint64_t sectorCount)
+    : handle_(std::move(handle)), path_(std::move(path)), access_(access), unbuffered_(unbuffered),
+      sectorCount_(sectorCount) {}
 
 bool ImageDevice::readSectors(std::uint64_t first, std::uint32_t count, void* destination) {
     const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
@@ -158,14 +176,20 @@ bool ImageDevice::writeSectors(std::uint64_t first, std::uint32_t count, const v
     std::uint64_t offset = 0;
     if (!sectorOffset(first, kSectorSize, offset, lastError_) || !buffer_.reserve(bytes, lastError_)) return false;
     std::memcpy(buffer_.get(), source, static_cast<std::size_t>(bytes));
-    return transferAt(handle_.get(), true, buffer_.get(), static_cast<std::uint32_t>(bytes), offset, lastError_);
+    if (!transferAt(handle_.get(), true, buffer_.get(), static_cast<std::uint32_t>(bytes), offset, lastError_))
+        return false;
+    if (!unbuffered_ && !FlushFileBuffers(handle_.get())) {
+        lastError_ = GetLastError();
+        return false;
+    }
+    return true;
 }
 
 // Reopens the file without write sharing; the shared handle comes back when that is refused.
 std::uint32_t ImageDevice::tryLock() {
     const std::optional<FileIdentity> before = identityOf(handle_.get());
     handle_.reset();
-    FileHandle exclusive = openImage(path_, access_, FILE_SHARE_READ);
+    FileHandle exclusive = openImage(path_, access_, FILE_SHARE_READ, unbuffered_);
     const DWORD refused = exclusive ? 0 : GetLastError();
     if (exclusive) {
         // The name must still lead to the file that was read before the lock.
@@ -177,7 +201,7 @@ std::uint32_t ImageDevice::tryLock() {
         }
         exclusive.reset();
     }
-    handle_ = openImage(path_, access_, sharedAccess);
+    handle_ = openImage(path_, access_, sharedAccess, unbuffered_);
     if (refused != 0) return refused;
     return errorFileInvalid;
 }

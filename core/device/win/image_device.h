@@ -1,5 +1,6 @@
 #pragma once
-// A disk-image file used as a drive: 512-byte sectors over the file, unbuffered and written through.
+// A disk-image file used as a drive: 512-byte sectors over the file, unbuffered and written through
+// (on a disk with larger sectors: through the cache, written through and flushed).
 // Opening for writing shares writing; lock() reopens the file without write sharing, which is the
 // image's lock: it fails while another program holds the file open for writing.
 #include <cstdint>
@@ -45,12 +46,13 @@ public:
     static constexpr std::uint32_t kSectorSize = 512;
 
 private:
-    ImageDevice(FileHandle handle, std::wstring path, DeviceAccess access, std::uint64_t sectorCount);
+    ImageDevice(FileHandle handle, std::wstring path, DeviceAccess access, bool unbuffered, std::uint64_t sectorCount);
     [[nodiscard]] std::uint32_t tryLock();
 
     FileHandle handle_;
     std::wstring path_;
     DeviceAccess access_;
+    bool unbuffered_;  // false on a disk with sectors larger than 512 bytes
     std::uint64_t sectorCount_;
     std::uint32_t lastError_ = 0;
     bool locked_ = false;
