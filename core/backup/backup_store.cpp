@@ -160,8 +160,10 @@ std::wstring backupFolderName(std::wstring_view volume) {
             name.insert(name.begin(), L'_');
         return toUtf8(name).size() <= kMaxComponentBytes ? name : shortenedFolderName(name, path);
     }
-    if (isWindowsFilePath(volume))
-        return windowsFileFolderName(volume);
+    if (isWindowsFilePath(volume)) {
+        name = windowsFileFolderName(volume);
+        return toUtf8(name).size() <= kMaxComponentBytes ? name : shortenedFolderName(name, volume);
+    }
     const std::size_t at = volume.size() >= 7 ? volume.find(L"Volume{") : std::wstring_view::npos;
     name.assign(at == std::wstring_view::npos ? volume : volume.substr(at));
     while (!name.empty() && isSeparator(name.back()))

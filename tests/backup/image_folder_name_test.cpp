@@ -24,6 +24,13 @@ TEST(ImageFolderName, WindowsImagePathsBecomeOneComponent) {
         {L"\\\\?\\Volume{1234}", L"Volume{1234}"},
     };
     for (const auto& [volume, expected] : cases) EXPECT_EQ(backupFolderName(volume), expected);
+    // Too long for one component: the image's own name stays, with a digest of the whole path.
+    const std::wstring deep = L"C:\\" + std::wstring(200, L'a') + L"\\" + std::wstring(100, L'b') + L"\\disk_1.img";
+    const std::wstring shortened = backupFolderName(deep);
+    EXPECT_LE(shortened.size(), 255u);
+    EXPECT_NE(shortened.find(L"disk%5F1.img%%"), std::wstring::npos);
+    EXPECT_NE(shortened, backupFolderName(L"C:\\" + std::wstring(201, L'a') + L"\\" + std::wstring(100, L'b') +
+                                          L"\\disk_1.img"));
     // A UNC path and a drive path never meet in one folder.
     EXPECT_NE(backupFolderName(L"\\\\C\\images\\fat.img"), backupFolderName(L"C:\\images\\fat.img"));
 }
