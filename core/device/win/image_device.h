@@ -42,6 +42,8 @@ public:
     bool lock() override;
     // No file system is mounted on a file: true once locked, else 170.
     bool dismount() override;
+    // No file system of Windows keeps a file in use: a refused lock is always another writer.
+    bool mountedInUse() const override { return false; }
 
     static constexpr std::uint32_t kSectorSize = 512;
 
