@@ -216,8 +216,10 @@ class BusyAndBadImages(WineImageCase):
             got = wine.qorin("get", target, "--json")
         finally:
             release()
-        self.assertEqual((proc.returncode, result["error"]), (1, "OpenFailed"), proc.stdout + proc.stderr)
-        self.assertTrue(result["message"].startswith(f"Couldn't open {target} ("), result["message"])
+        # The sharing violation of the open is the answer of a file in use.
+        self.assertEqual((proc.returncode, result["error"], result["backup"]), (4, "VolumeInUse", None),
+                         proc.stdout + proc.stderr)
+        self.assertTrue(result["message"].startswith(f"{target} is in use and couldn't be locked."), result["message"])
         self.assertEqual(im.read_bytes(str(image)), before)
         # Still a drive, described without its boot sector.
         self.assertEqual(got.returncode, 0, got.stderr)
