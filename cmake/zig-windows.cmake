@@ -28,14 +28,15 @@ set(CMAKE_USER_MAKE_RULES_OVERRIDE_CXX "${CMAKE_CURRENT_LIST_DIR}/zig-rules.cmak
 set(CMAKE_AR "${_zig_bin}/zig-ar" CACHE FILEPATH "" FORCE)
 set(CMAKE_RANLIB "${_zig_bin}/zig-ranlib" CACHE FILEPATH "" FORCE)
 
-# Resources (the window program's dialogs, icon and manifest) with LLVM's windres, preprocessed
-# against the mingw-w64 headers that zig ships.
-get_filename_component(_zig_home "${PLINTHOS_ZIG}" DIRECTORY)
-find_program(PLINTHOS_WINDRES NAMES llvm-windres llvm-windres-14 llvm-windres-15 llvm-windres-16)
-if(PLINTHOS_WINDRES)
-  set(CMAKE_RC_COMPILER "${PLINTHOS_WINDRES}")
-  set(CMAKE_RC_FLAGS_INIT
-      "--target=${ZIG_WINDOWS_RC_TARGET} --preprocessor-arg=-isystem${_zig_home}/lib/libc/include/any-windows-any")
+# Resources (the window program's dialogs, menu, icon and manifest): GNU windres reads them, since
+# LLVM 14's resource compiler lacks statements the window program uses, and llvm-cvtres makes the
+# object for the target machine.
+find_program(PLINTHOS_WINDRES NAMES x86_64-w64-mingw32-windres windres)
+find_program(PLINTHOS_CVTRES NAMES llvm-cvtres llvm-cvtres-16 llvm-cvtres-15 llvm-cvtres-14)
+if(PLINTHOS_WINDRES AND PLINTHOS_CVTRES)
+  configure_file("${CMAKE_CURRENT_LIST_DIR}/zig-windres.in" "${_zig_bin}/zig-windres" @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(CMAKE_RC_COMPILER "${_zig_bin}/zig-windres")
 endif()
 
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
