@@ -113,8 +113,7 @@ VolumeDevice::~VolumeDevice() {
         if (!control(handle_.get(), FSCTL_UNLOCK_VOLUME)) lastError_ = GetLastError();
         locked_ = false;
     }
-    handle_.reset();
-    ioBuffer_.reset();
+    handle_.reset();  // the transfer buffer goes with the members, after the handle
 }
 
 std::uint64_t VolumeDevice::transferBytes(std::uint32_t count, bool& fits) const {
@@ -127,25 +126,12 @@ bool VolumeDevice::offsetOf(std::uint64_t first, std::uint64_t& offset) {
     return sectorOffset(first, sectorSize_, offset, lastError_);
 }
 
-bool VolumeDevice::reserveBuffer(std::uint64_t bytes) {
-    if (ioBufferSize_ >= bytes) return true;
-    ioBuffer_.reset();
-    ioBufferSize_ = 0;
-    ioBuffer_ = allocatePages(static_cast<std::size_t>(bytes));
-    if (!ioBuffer_) {
-        lastError_ = GetLastError();
-        return false;
-    }
-    ioBufferSize_ = bytes;
-    return true;
-}
-
 bool VolumeDevice::readSectors(std::uint64_t first, std::uint32_t count, void* destination) {
     bool fits = false;
     const std::uint64_t bytes = transferBytes(count, fits);
     if (!fits) return false;
     std::uint64_t offset = 0;
-    if (!offsetOf(first, offset) || !reserveBuffer(bytes)) return false;
+    if (!offsetOf(first, offset) || !ioBuffer_.reserve(bytes, lastError_)) return false;
     if (!transferAt(handle_.get(), false, ioBuffer_.get(), static_cast<std::uint32_t>(bytes), offset, lastError_))
         return false;
     if (bytes != 0) std::memcpy(destination, ioBuffer_.get(), static_cast<std::size_t>(bytes));
@@ -157,7 +143,7 @@ bool VolumeDevice::writeSectors(std::uint64_t first, std::uint32_t count, const 
     const std::uint64_t bytes = transferBytes(count, fits);
     if (!fits) return false;
     std::uint64_t offset = 0;
-    if (!offsetOf(first, offset) || !reserveBuffer(bytes)) return false;
+    if (!offsetOf(first, offset) || !ioBuffer_.reserve(bytes, lastError_)) return false;
     if (bytes != 0) std::memcpy(ioBuffer_.get(), source, static_cast<std::size_t>(bytes));
     return transferAt(handle_.get(), true, ioBuffer_.get(), static_cast<std::uint32_t>(bytes), offset, lastError_);
 }
