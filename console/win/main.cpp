@@ -1,16 +1,36 @@
-// qorin on Windows: wide arguments straight from the system.
+// qorin on Windows: arguments split from the command line by the system, so every toolchain links
+// the same plain main().
 #include "platform/win/windows.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "command_line.h"
 #include "dispatch.h"
+#include "output.h"
+#include "platform/win/arguments.h"
 
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::wstring> arguments;
-    for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
-    tlx::CommandLine line = tlx::parseCommandLine(arguments);
+namespace {
+
+// No Windows path holds a double quote: one in an argument is a quoted path whose closing quote a
+// trailing backslash swallowed ("C:\My Backups\" "), taking the arguments after it along.
+const std::wstring* swallowedQuote(const tlx::CommandLine& line) {
+    const auto quoted = [](const std::wstring& text) { return text.find(L'"') != std::wstring::npos; };
+    if (quoted(line.backupDir)) return &line.backupDir;
+    const auto found = std::find_if(line.arguments.begin(), line.arguments.end(), quoted);
+    return found != line.arguments.end() ? &*found : nullptr;
+}
+
+}  // namespace
+
+int main() {
+    tlx::CommandLine line = tlx::parseCommandLine(tlx::win::processArguments());
+    if (const std::wstring* bad = swallowedQuote(line)) {
+        tlx::printErrorLine(L"A path can't hold a double quote: " + *bad +
+                            L" (a backslash just before a closing quote must be doubled, as in \"C:\\My Backups\\\\\").");
+        return 2;
+    }
     // Changes run from the system folder (so qorin's own current folder never holds the volume),
     // so a backups folder given relative to the current folder is made absolute first.
     if (!line.backupDir.empty()) {

@@ -115,6 +115,30 @@ bool sameRegions(const BootSectorBackup& written, const BootSectorBackup& read) 
     return true;
 }
 
+// A disk image on Windows is named by its full path: C:\x\a.img or \\server\share\a.img.
+bool isWindowsFilePath(std::wstring_view volume) {
+    const bool letter = volume.size() >= 3 && ((volume[0] >= L'A' && volume[0] <= L'Z') ||
+                                               (volume[0] >= L'a' && volume[0] <= L'z'));
+    if (letter && volume[1] == L':' && volume[2] == L'\\')
+        return true;
+    return volume.starts_with(L"\\\\") && !volume.starts_with(L"\\\\?\\") && !volume.starts_with(L"\\\\.\\");
+}
+
+// The rule of POSIX image paths: one component, separators as '_', the path's own '_' and '%'
+// escaped; the drive's colon is dropped and any other colon (a stream name) escaped.
+std::wstring windowsFileFolderName(std::wstring_view path) {
+    std::wstring name;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const wchar_t c = path[i];
+        if (c == L'\\' || c == L'/') name += L'_';
+        else if (c == L'_') name += L"%5F";
+        else if (c == L'%') name += L"%25";
+        else if (c == L':' && i != 1) name += L"%3A";
+        else if (c != L':') name += c;
+    }
+    return name;
+}
+
 }  // namespace
 
 std::wstring backupFolderName(std::wstring_view volume) {
@@ -135,6 +159,10 @@ std::wstring backupFolderName(std::wstring_view volume) {
         if (name == L"." || name == L"..")
             name.insert(name.begin(), L'_');
         return toUtf8(name).size() <= kMaxComponentBytes ? name : shortenedFolderName(name, path);
+    }
+    if (isWindowsFilePath(volume)) {
+        name = windowsFileFolderName(volume);
+        return toUtf8(name).size() <= kMaxComponentBytes ? name : shortenedFolderName(name, volume);
     }
     const std::size_t at = volume.size() >= 7 ? volume.find(L"Volume{") : std::wstring_view::npos;
     name.assign(at == std::wstring_view::npos ? volume : volume.substr(at));

@@ -4,8 +4,10 @@
 //   early — Ctrl+C arrives before the first write: the process ends at once
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "change_window.h"
+#include "platform/win/arguments.h"
 #include "platform/win/windows.h"
 
 namespace {
@@ -31,10 +33,11 @@ bool inSystemFolder() {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) return 2;
-    const std::wstring mode = argv[1];
-    out = _wfopen(argv[2], L"w");
+int main() {
+    const std::vector<std::wstring> args = tlx::win::processArguments();
+    if (args.size() != 2) return 2;
+    const std::wstring& mode = args[0];
+    out = _wfopen(args[1].c_str(), L"w");
     if (!out) return 2;
     tlx::ConsoleChangeWindow window;
     if (inSystemFolder()) note("current folder is the system folder");

@@ -2,6 +2,10 @@
 // Arguments name what the caller set up and knows independently:
 //   utc=SECONDS          the caller's clock, seconds since 1970 (UTC)
 //   image=X serial=HEX   drive X is mapped to a volume image whose serial is HEX
+//   imagefile=PATH       PATH is a disk-image file (Windows path), folder=PATH a folder
+// Or, instead of the checks, another program holding a file:
+//   hold=PATH share=rw|none until=FLAG   opens PATH for writing (sharing reading and writing, or
+//                                        nothing), prints "held" and keeps it open until FLAG exists
 // Prints one line per check ("ok ..." / "FAIL ...") and exits with the number of failures.
 #include <cstdint>
 #include <cstdio>
@@ -18,10 +22,12 @@
 #include "device/device_path.h"
 #include "device/encryption.h"
 #include "device/volume_access.h"
+#include "device/win/image_device.h"
 #include "device/win/volume_device.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "platform/win/arguments.h"
 #include "platform/win/windows.h"
 
 #include <aclapi.h>
@@ -44,15 +50,20 @@ struct Arguments {
     std::optional<long long> utc;
     std::optional<wchar_t> imageDrive;
     std::optional<std::uint32_t> imageSerial;
+    std::wstring imageFile, folder, hold, share, until;
 };
 
-Arguments parse(int argc, wchar_t** argv) {
+Arguments parse(const std::vector<std::wstring>& items) {
     Arguments args;
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring arg = argv[i];
+    for (const std::wstring& arg : items) {
         if (arg.starts_with(L"utc=")) args.utc = std::stoll(arg.substr(4));
         if (arg.starts_with(L"image=") && arg.size() == 7) args.imageDrive = arg[6];
         if (arg.starts_with(L"serial=")) args.imageSerial = static_cast<std::uint32_t>(std::stoul(arg.substr(7), nullptr, 16));
+        if (arg.starts_with(L"imagefile=")) args.imageFile = arg.substr(10);
+        if (arg.starts_with(L"folder=")) args.folder = arg.substr(7);
+        if (arg.starts_with(L"hold=")) args.hold = arg.substr(5);
+        if (arg.starts_with(L"share=")) args.share = arg.substr(6);
+        if (arg.starts_with(L"until=")) args.until = arg.substr(6);
     }
     return args;
 }
@@ -409,14 +420,67 @@ void checkBackupFolderSecurity() {
     RemoveDirectoryW(base.c_str());
 }
 
-int wmain(int argc, wchar_t** argv) {
-    const Arguments args = parse(argc, argv);
+// Another program with the file open, for as long as the caller needs it.
+int hold(const Arguments& args) {
+    const DWORD share = args.share == L"none" ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE file = CreateFileW(args.hold.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        std::printf("cannot open: %lu\n", GetLastError());
+        return 1;
+    }
+    std::printf("held\n");
+    std::fflush(stdout);
+    for (int i = 0; i < 600 && GetFileAttributesW(args.until.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
+    CloseHandle(file);
+    return 0;
+}
+
+// The system's own splitting: a backslash before the closing quote swallows the quote and what follows.
+void checkArgumentSplitting() {
+    using List = std::vector<std::wstring>;
+    const List swallowed = tlx::win::splitArguments(LR"(qorin.exe backups C: --backup-dir "C:\My Backups\" --json)");
+    check(swallowed == List{L"backups", L"C:", L"--backup-dir", L"C:\\My Backups\" --json"},
+          L"a trailing backslash swallows the closing quote and the arguments after it");
+    const List doubled = tlx::win::splitArguments(LR"(qorin.exe backups C: --backup-dir "C:\My Backups\\" --json)");
+    check(doubled == List{L"backups", L"C:", L"--backup-dir", L"C:\\My Backups\\", L"--json"},
+          L"a doubled backslash keeps the quote closing");
+    check(tlx::win::splitArguments(L"").empty() && tlx::win::splitArguments(L"qorin.exe").empty(),
+          L"no arguments after the program name");
+}
+
+void checkImageFiles(const Arguments& args) {
+    if (!args.imageFile.empty()) {
+        const std::optional<std::wstring> path = tlx::devicePathFor(args.imageFile);
+        check(path && tlx::win::isImagePath(*path), L"an image file is its own device path " + show(path));
+        check(tlx::volumeNameFor(L"  " + args.imageFile + L"\t") == path, L"blanks around an image's path are trimmed");
+        std::wstring upper = args.imageFile;
+        for (wchar_t& ch : upper) ch = static_cast<wchar_t>(std::towupper(ch));
+        check(tlx::volumeNameFor(upper) == path, L"an image named in other letter case is the same volume " +
+                                                     show(tlx::volumeNameFor(upper)));
+        const std::optional<tlx::VolumeInfo> info = tlx::findVolume(args.imageFile);
+        check(info && info->mountPoints.empty() && info->type == tlx::DriveType::Fixed && info->sizeBytes > 0 &&
+                  tlx::displayDrive(*info) == *path,
+              L"findVolume describes the image as a fixed drive without mount points, shown by its path");
+    }
+    if (!args.folder.empty()) {
+        check(!tlx::devicePathFor(args.folder) && !tlx::findVolume(args.folder),
+              L"a folder that is no mount point is neither an image nor a volume");
+    }
+    check(!tlx::win::imageFilePath(L"\\\\.\\C:") && !tlx::win::imageFilePath(L"C:\\no such file.img"),
+          L"device paths and missing files are no images");
+}
+
+int main() {
+    const Arguments args = parse(tlx::win::processArguments());
+    if (!args.hold.empty()) return hold(args);
     checkOpenRefusals();
     checkTransferLimits();
     checkResolution();
     checkEnumeration();
     checkCaseBlindComparison();
     checkImageDrive(args);
+    checkImageFiles(args);
+    checkArgumentSplitting();
     checkServices(args);
     checkThreadState();
     checkBackupFolderSecurity();

@@ -330,6 +330,11 @@ class PlatformChecks(unittest.TestCase):
         args = [f"utc={int(time.time())}"]
         if wine.image_drive:
             args += [f"image={wine.image_drive}", f"serial={IMAGE_SERIAL}"]
+        mkfs = find_tool("mkfs.fat")
+        if mkfs:
+            image = wine.work / "check.img"
+            subprocess.run([mkfs, "-C", str(image), "1024"], stdout=subprocess.DEVNULL, check=True)
+            args += ["imagefile=C:\\plinthos\\check.img", "folder=C:\\plinthos"]
         r = wine.run("C:\\plinthos\\win_platform_checks.exe", *args)
         output = r.stdout.decode("utf-8", "replace")
         failed = [line for line in output.splitlines() if line.startswith("FAIL")]

@@ -35,11 +35,15 @@ DriveType driveTypeOf(UINT type) {
 }
 
 std::vector<std::wstring> mountPointsOf(const std::wstring& volume) {
-    DWORD length = 0;
-    GetVolumePathNamesForVolumeNameW(volume.c_str(), nullptr, 0, &length);
-    if (length == 0) return {};
-    std::vector<wchar_t> names(length, L'\0');
-    if (!GetVolumePathNamesForVolumeNameW(volume.c_str(), names.data(), length, &length)) return {};
+    // A mount point added between two calls makes the second one too small: grow and ask again.
+    std::vector<wchar_t> names(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = 0;
+        if (GetVolumePathNamesForVolumeNameW(volume.c_str(), names.data(), static_cast<DWORD>(names.size()), &length))
+            break;
+        if (GetLastError() != ERROR_MORE_DATA || length <= names.size()) return {};
+        names.assign(length, L'\0');
+    }
     std::vector<std::wstring> points;
     for (std::size_t at = 0; at < names.size() && names[at] != L'\0';) {
         std::wstring point(&names[at]);
@@ -51,7 +55,8 @@ std::vector<std::wstring> mountPointsOf(const std::wstring& volume) {
 
 std::wstring windowsVolumeName() {
     wchar_t directory[MAX_PATH] = {};
-    const UINT length = GetWindowsDirectoryW(directory, MAX_PATH);
+    // The shared folder: GetWindowsDirectoryW gives a per-user one to programs on a terminal server.
+    const UINT length = GetSystemWindowsDirectoryW(directory, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return {};
     wchar_t root[MAX_PATH] = {};
     if (!GetVolumePathNameW(directory, root, MAX_PATH)) return {};
@@ -69,6 +74,31 @@ std::optional<std::uint64_t> fullSerialOf(const std::wstring& volume, std::uint3
     const std::uint64_t full = id.VolumeSerialNumber;
     if (static_cast<std::uint32_t>(full) != serial) return std::nullopt;
     return full;
+}
+
+// The device, not its root directory; no access rights, so a drive without media is not touched
+// and no elevation is needed.
+std::optional<PARTITION_INFORMATION_EX> partitionInfoOf(const std::wstring& volume) {
+    const win::FileHandle handle(CreateFileW(withoutTrailingBackslash(volume).c_str(), 0,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    if (!handle) return std::nullopt;
+    PARTITION_INFORMATION_EX partition{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(handle.get(), IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &partition, sizeof partition,
+                         &returned, nullptr))
+        return std::nullopt;
+    return partition;
+}
+
+// The whole volume, not what the caller's quota leaves (GetDiskFreeSpaceExW's total): the
+// partition's length, or the free-space total where the volume is no partition.
+std::uint64_t volumeLength(const std::wstring& volume) {
+    if (const auto partition = partitionInfoOf(volume); partition && partition->PartitionLength.QuadPart > 0)
+        return static_cast<std::uint64_t>(partition->PartitionLength.QuadPart);
+    ULARGE_INTEGER total{};
+    if (GetDiskFreeSpaceExW(volume.c_str(), nullptr, &total, nullptr)) return total.QuadPart;
+    return 0;
 }
 
 VolumeInfo describe(const std::wstring& volume, const std::wstring& windowsVolume) {
@@ -89,8 +119,7 @@ VolumeInfo describe(const std::wstring& volume, const std::wstring& windowsVolum
         info.readOnly = (flags & FILE_READ_ONLY_VOLUME) != 0;
     }
 
-    ULARGE_INTEGER total{};
-    if (GetDiskFreeSpaceExW(volume.c_str(), nullptr, &total, nullptr)) info.sizeBytes = total.QuadPart;
+    info.sizeBytes = volumeLength(volume);
 
     info.windowsDrive =
         !windowsVolume.empty() && compareOrdinalIgnoreCase(windowsVolume, withoutTrailingBackslash(volume)) == 0;
@@ -129,7 +158,8 @@ std::vector<VolumeInfo> enumerateVolumes() {
 std::optional<std::wstring> volumeNameFor(const std::wstring& driveSpec) {
     const std::optional<std::wstring> path = devicePathFor(driveSpec);
     if (!path) return std::nullopt;
-    if (path->starts_with(L"\\\\?\\Volume{")) return *path;
+    // A volume GUID path, or the full path of a disk-image file, is already the name.
+    if (!path->starts_with(L"\\\\.\\")) return *path;
     const std::wstring root = path->substr(4) + L"\\";
     const win::ScopedErrorMode quiet;
     wchar_t name[MAX_PATH] = {};
@@ -140,17 +170,9 @@ std::optional<std::wstring> volumeNameFor(const std::wstring& driveSpec) {
 namespace win {
 
 PartitionRole partitionRoleOf(const std::wstring& volume) {
-    // The device, not its root directory; no access rights, so a drive without media is not touched.
-    const std::wstring device = withoutTrailingBackslash(volume);
-    FileHandle handle(CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    if (!handle) return PartitionRole::None;
-    PARTITION_INFORMATION_EX partition{};
-    DWORD returned = 0;
-    const bool ok = DeviceIoControl(handle.get(), IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &partition,
-                                    sizeof partition, &returned, nullptr) != FALSE;
-    handle.reset();
-    if (!ok) return PartitionRole::None;
+    const std::optional<PARTITION_INFORMATION_EX> found = partitionInfoOf(volume);
+    if (!found) return PartitionRole::None;
+    const PARTITION_INFORMATION_EX& partition = *found;
 
     static constexpr GUID efiSystem = {0xC12A7328, 0xF81F, 0x11D2, {0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B}};
     static constexpr GUID recovery = {0xDE94BBA4, 0x06D1, 0x4D40, {0xA1, 0x6A, 0xBF, 0xD5, 0x01, 0x79, 0xD6, 0xAC}};

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "device/device_path.h"
+#include "device/win/sector_transfer.h"
 #include "platform/win/error_mode.h"
 #include "platform/win/windows.h"
 
@@ -15,8 +16,6 @@ namespace {
 
 constexpr std::uint32_t errorInvalidName = 123;
 constexpr std::uint32_t errorNotSupported = 50;
-constexpr std::uint32_t errorHandleEof = 38;
-constexpr std::uint32_t errorInvalidParameter = 87;
 constexpr std::uint32_t errorWriteProtect = 19;
 constexpr int lockAttempts = 5;
 static_assert(sizeof(DISK_GEOMETRY) == 24 && sizeof(GET_LENGTH_INFORMATION) == 8);
@@ -24,13 +23,6 @@ constexpr DWORD lockPauseMs = 200;
 
 bool isSupportedSectorSize(std::uint32_t size) {
     return size >= 512 && size <= 4096 && (size & (size - 1)) == 0;
-}
-
-OVERLAPPED overlappedAt(std::uint64_t offset) {
-    OVERLAPPED position{};
-    position.Offset = static_cast<DWORD>(offset);
-    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    return position;
 }
 
 bool control(HANDLE handle, DWORD code) {
@@ -121,8 +113,7 @@ VolumeDevice::~VolumeDevice() {
         if (!control(handle_.get(), FSCTL_UNLOCK_VOLUME)) lastError_ = GetLastError();
         locked_ = false;
     }
-    handle_.reset();
-    ioBuffer_.reset();
+    handle_.reset();  // the transfer buffer goes with the members, after the handle
 }
 
 std::uint64_t VolumeDevice::transferBytes(std::uint32_t count, bool& fits) const {
@@ -132,26 +123,7 @@ std::uint64_t VolumeDevice::transferBytes(std::uint32_t count, bool& fits) const
 }
 
 bool VolumeDevice::offsetOf(std::uint64_t first, std::uint64_t& offset) {
-    // A wrapped product would silently address another sector; Windows offsets are signed 64-bit.
-    if (first > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / sectorSize_) {
-        lastError_ = errorInvalidParameter;
-        return false;
-    }
-    offset = first * sectorSize_;
-    return true;
-}
-
-bool VolumeDevice::reserveBuffer(std::uint64_t bytes) {
-    if (ioBufferSize_ >= bytes) return true;
-    ioBuffer_.reset();
-    ioBufferSize_ = 0;
-    ioBuffer_ = allocatePages(static_cast<std::size_t>(bytes));
-    if (!ioBuffer_) {
-        lastError_ = GetLastError();
-        return false;
-    }
-    ioBufferSize_ = bytes;
-    return true;
+    return sectorOffset(first, sectorSize_, offset, lastError_);
 }
 
 bool VolumeDevice::readSectors(std::uint64_t first, std::uint32_t count, void* destination) {
@@ -159,17 +131,9 @@ bool VolumeDevice::readSectors(std::uint64_t first, std::uint32_t count, void* d
     const std::uint64_t bytes = transferBytes(count, fits);
     if (!fits) return false;
     std::uint64_t offset = 0;
-    if (!offsetOf(first, offset) || !reserveBuffer(bytes)) return false;
-    OVERLAPPED position = overlappedAt(offset);
-    DWORD done = 0;
-    if (!ReadFile(handle_.get(), ioBuffer_.get(), static_cast<DWORD>(bytes), &done, &position)) {
-        lastError_ = GetLastError();
+    if (!offsetOf(first, offset) || !ioBuffer_.reserve(bytes, lastError_)) return false;
+    if (!transferAt(handle_.get(), false, ioBuffer_.get(), static_cast<std::uint32_t>(bytes), offset, lastError_))
         return false;
-    }
-    if (done < bytes) {
-        lastError_ = errorHandleEof;
-        return false;
-    }
     if (bytes != 0) std::memcpy(destination, ioBuffer_.get(), static_cast<std::size_t>(bytes));
     return true;
 }
@@ -179,19 +143,9 @@ bool VolumeDevice::writeSectors(std::uint64_t first, std::uint32_t count, const 
     const std::uint64_t bytes = transferBytes(count, fits);
     if (!fits) return false;
     std::uint64_t offset = 0;
-    if (!offsetOf(first, offset) || !reserveBuffer(bytes)) return false;
+    if (!offsetOf(first, offset) || !ioBuffer_.reserve(bytes, lastError_)) return false;
     if (bytes != 0) std::memcpy(ioBuffer_.get(), source, static_cast<std::size_t>(bytes));
-    OVERLAPPED position = overlappedAt(offset);
-    DWORD done = 0;
-    if (!WriteFile(handle_.get(), ioBuffer_.get(), static_cast<DWORD>(bytes), &done, &position)) {
-        lastError_ = GetLastError();
-        return false;
-    }
-    if (done < bytes) {
-        lastError_ = errorHandleEof;
-        return false;
-    }
-    return true;
+    return transferAt(handle_.get(), true, ioBuffer_.get(), static_cast<std::uint32_t>(bytes), offset, lastError_);
 }
 
 bool VolumeDevice::lock() {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "device/sector_device.h"
-#include "platform/win/page_buffer.h"
+#include "device/win/sector_transfer.h"
 #include "platform/win/unique_handle.h"
 
 namespace tlx::win {
@@ -33,7 +33,6 @@ public:
 
 private:
     VolumeDevice(FileHandle handle, std::wstring path, std::uint32_t sectorSize, std::uint64_t sectorCount);
-    [[nodiscard]] bool reserveBuffer(std::uint64_t bytes);
     [[nodiscard]] std::uint64_t transferBytes(std::uint32_t count, bool& fits) const;
     [[nodiscard]] bool offsetOf(std::uint64_t first, std::uint64_t& offset);
 
@@ -43,8 +42,7 @@ private:
     std::uint64_t sectorCount_;
     std::uint32_t lastError_ = 0;
     bool locked_ = false;
-    PageBuffer ioBuffer_;
-    std::uint64_t ioBufferSize_ = 0;
+    TransferBuffer ioBuffer_;  // page-aligned, grown to the largest transfer
 };
 
 }  // namespace tlx::win

@@ -77,6 +77,14 @@ std::size_t rootLength(const std::wstring& path) {
         unc = true;
     } else if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
         start = 4;
+        // "\\?\Volume{GUID}\" is a volume's root, never a folder to create.
+        const std::size_t close = path.rfind(L"Volume{", 4) == 4 ? path.find(L'}', 4) : std::wstring::npos;
+        if (close != std::wstring::npos) {
+            start = close + 1;
+            while (start < path.size() && isSeparator(path[start]))
+                ++start;
+            return start;
+        }
     } else if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
         start = 2;
         unc = true;
