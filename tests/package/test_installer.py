@@ -136,6 +136,7 @@ class InstallAndUninstall(unittest.TestCase):
 
     def test_life(self):
         wine = self.wine
+        self.assertEqual(pe_machine(self.setup), MACHINE_X64, "the 64-bit stub, which also runs emulated on ARM64")
         r = wine.run("C:\\setup.exe", "/S")
         self.assertEqual(r.returncode, 0, r.stderr)
         wine.wait()
