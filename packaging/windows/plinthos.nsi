@@ -3,7 +3,8 @@
 ; programs" and an uninstaller that keeps the backups folder. /S installs and uninstalls silently.
 ;
 ; scripts/package builds it: makensis -NOCD -DVERSION=3.0.2 -DSTAGE=DIR -DOUTFILE=FILE plinthos.nsi
-; STAGE holds x64\qorin.exe, optionally x64\Dravik.exe, and the same under arm64\ when ARM64 was built.
+; STAGE holds x64\qorin.exe, optionally x64\Dravik.exe and dravik.ico, and the same programs under arm64\
+; when ARM64 was built.
 
 !ifndef VERSION | STAGE | OUTFILE
   !error "VERSION, STAGE and OUTFILE must be defined"
@@ -48,6 +49,10 @@ Var Arch       ; "x64" or "arm64": which programs this machine gets
 Var Backups    ; the programs' backups folder, which the uninstaller keeps
 
 !define MUI_ABORTWARNING
+!if /FileExists "${STAGE}/dravik.ico"
+  !define MUI_ICON "${STAGE}/dravik.ico"
+  !define MUI_UNICON "${STAGE}/dravik.ico"
+!endif
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
