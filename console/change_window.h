@@ -9,9 +9,9 @@
 namespace tlx {
 
 // Created right before an operation that writes and kept until its report is printed. Ctrl+C,
-// closing the console (Windows) and SIGINT, SIGTERM, SIGHUP (POSIX) that arrive between the first
-// write and the last verification or rollback wait until the report is out; earlier ones still
-// stop the program with nothing written. On Windows the current folder becomes the system folder,
+// closing the console (Windows) and the signals that end a process (POSIX) that arrive between
+// the first write and the last verification or rollback wait until the report is out; earlier
+// ones still stop the program with nothing written. On Windows the current folder becomes the system folder,
 // so qorin's own current folder never keeps the volume in use.
 class ConsoleChangeWindow final : public ChangeWindow {
 public:

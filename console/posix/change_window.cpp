@@ -1,4 +1,4 @@
-// Termination signals are held while a change is half written and delivered after its report.
+// Signals that end a process are held while a change is half written and delivered after its report.
 #include "change_window.h"
 
 #include <csignal>
@@ -7,12 +7,15 @@ namespace tlx {
 
 namespace {
 
+// Every signal another process or the terminal can send, not just the usual three: Ctrl+\ (SIGQUIT),
+// SIGUSR1, SIGALRM and most others also end a process by default. Signals raised by a fault of the
+// program itself stay unblocked, since blocking them only hides the fault. SIGIO stays unblocked as
+// well: an image's lease raises it while ignored, and held it would outlive that and end the program.
 sigset_t heldSignals() {
     sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
+    sigfillset(&set);
+    for (const int own : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT, SIGIO})
+        sigdelset(&set, own);
     return set;
 }
 

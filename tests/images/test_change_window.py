@@ -17,7 +17,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import images as im  # noqa: E402
 
-SIGNALS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
+SIGNALS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM]
 KINDS = ["FAT32", "exFAT", "NTFS"]
 RACE_KINDS = ["FAT12", "FAT16", "FAT32", "exFAT", "NTFS"]
 RACE_ROUNDS = 6
