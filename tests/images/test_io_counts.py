@@ -15,7 +15,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import images as im  # noqa: E402
 
 CALL = re.compile(r"^\d+\s+(\w+)\((\d+)<([^>]*)>(.*)\)\s+=\s+(-?\d+)")
-OPENAT = re.compile(r'^\d+\s+openat\([^,]*, "([^"]*)", ([^,)]*).*\)\s+=\s+(\d+)')
+# openat, or openat2 (a device opened for writing) whose flags stand in braces.
+OPENAT = re.compile(r'^\d+\s+openat2?\([^,]*, "([^"]*)", \{?(?:flags=)?([^,)}]*).*\)\s+=\s+(\d+)')
 DIRECT = re.compile(r"O_DIRECT(\||$)")  # not O_DIRECTORY
 PROBE_LIMIT = 16 * 1024
 
@@ -39,7 +40,7 @@ def traced_io(path, *args):
     env = im.qorin_environment()
     env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=0"  # LeakSanitizer cannot run under ptrace
     proc = subprocess.run(["strace", "-f", "-y", "-s", "0", "-o", out,
-                           "-e", "trace=openat,read,pread64,readv,preadv,write,pwrite64,writev,pwritev",
+                           "-e", "trace=openat,openat2,read,pread64,readv,preadv,write,pwrite64,writev,pwritev",
                            im.QORIN, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True,
                           encoding="utf-8", timeout=im.TIMEOUT, env=env)
     io, direct = Io(), set()

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/openat2.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
@@ -58,6 +60,20 @@ std::uint32_t refusalFor(const std::wstring& driveSpec) {
     return refusal != 0 ? refusal : 123;
 }
 
+// Opens for writing only the very file the path named when it was resolved. The path is canonical,
+// so no part of it may be a symbolic link now: one put there since (the image swapped for a link
+// to a disk while the question waited) would send the writes to a volume nobody confirmed.
+int openResolved(const std::string& path, int flags, DeviceAccess access) {
+    if (access != DeviceAccess::ReadWrite) return ::open(path.c_str(), flags);
+    open_how how{};
+    how.flags = static_cast<std::uint64_t>(flags);
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
+    // Kernels before 5.6 (or a filter that refuses the call): at least the last part must be no link.
+    return ::open(path.c_str(), flags | O_NOFOLLOW);
+}
+
 }  // namespace
 
 std::unique_ptr<VolumeDevice> VolumeDevice::open(const std::wstring& driveSpec, DeviceAccess access,
@@ -85,17 +101,17 @@ std::unique_ptr<VolumeDevice> VolumeDevice::openPath(const std::string& path, De
 
     const int mode = (access == DeviceAccess::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_DSYNC;
     bool direct = tryDirect;
-    UniqueFd fd(::open(path.c_str(), direct ? mode | O_DIRECT : mode));
+    UniqueFd fd(openResolved(path, direct ? mode | O_DIRECT : mode, access));
     if (!fd.valid() && direct && errno == EINVAL) {
         // tmpfs and some FUSE file systems refuse O_DIRECT; reads are then made cache-proof.
         direct = false;
-        fd.reset(::open(path.c_str(), mode));
+        fd.reset(openResolved(path, mode, access));
     }
     if (!fd.valid()) {
         const bool refused = errno == EPERM && access == DeviceAccess::ReadWrite;
         // A non-blocking open is refused while another process holds a lease on the file: another
         // writer is between its check and its last write.
-        error = errno == EWOULDBLOCK ? kSharingViolation : lastWindowsError();
+        error = errno == EWOULDBLOCK ? kSharingViolation : errno == ELOOP ? kErrorLinkInPath : lastWindowsError();
         // Root may write anything but a file marked immutable or append-only; say which.
         if (refused) error = writeRefusal(path, error);
         return nullptr;

@@ -19,6 +19,7 @@ inline constexpr std::uint32_t kErrorFoundFifo = 0x20000004;
 inline constexpr std::uint32_t kErrorFoundFolder = 0x20000005;
 inline constexpr std::uint32_t kErrorFoundDevice = 0x20000006;
 inline constexpr std::uint32_t kErrorFoundSocket = 0x20000007;
+inline constexpr std::uint32_t kErrorLinkInPath = 0x20000008;
 
 // The code naming what a file of this mode is when a regular file was expected; 0 for a regular file.
 [[nodiscard]] std::uint32_t notAFileError(mode_t mode);

@@ -83,6 +83,7 @@ std::wstring errorText(std::uint32_t code) {
     case posix::kErrorFoundFolder: return L"A folder stands where a regular file was expected.";
     case posix::kErrorFoundDevice: return L"A device stands where a regular file was expected.";
     case posix::kErrorFoundSocket: return L"A socket stands where a regular file was expected.";
+    case posix::kErrorLinkInPath: return L"A symbolic link was put in the path after it was checked.";
     default: break;
     }
     return L"Error " + std::to_wstring(code) + L".";
