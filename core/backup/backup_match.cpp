@@ -77,6 +77,21 @@ bool regionBelongs(const BackupRegion& region, const BootSectorInfo& info, std::
            region.bytes.size() == count * deviceSector;
 }
 
+// The first current.size() bytes of saved equal current apart from the serial and, on exFAT, the usage bytes.
+bool sameApartFromSerial(std::span<const std::uint8_t> saved, std::span<const std::uint8_t> current,
+                         const BootSectorInfo& info) {
+    const bool exfat = info.fsType == FsType::exFAT;
+    for (std::size_t i = 0; i < current.size(); ++i) {
+        if (i >= info.serialOffset && i < info.serialOffset + info.serialWidth)
+            continue;
+        if (exfat && isExfatUsageByte(static_cast<std::uint32_t>(i)))
+            continue;
+        if (current[i] != saved[i])
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 BackupMatch matchBackup(const BootSectorBackup& backup, SectorDevice& device) {
@@ -104,13 +119,23 @@ BackupMatch matchBackup(const BootSectorBackup& backup, SectorDevice& device) {
         return BackupMatch::Undetermined;
     if (detectBootSector(current).status != DetectStatus::Ok)
         return BackupMatch::Undetermined;
+    if (!sameApartFromSerial(saved->bytes, current, savedInfo))
+        return BackupMatch::Different;
 
-    for (std::size_t i = 0; i < length; ++i) {
-        if (i >= savedInfo.serialOffset && i < savedInfo.serialOffset + savedInfo.serialWidth)
+    // A saved copy is held against the volume's own copy in the same way, as long as that copy is still
+    // one of this file system: a damaged copy is what recovery repairs, a sound one must not be replaced
+    // by other content.
+    for (const BackupRegion& region : backup.regions) {
+        const bool copy = region.kind == BootRegion::BackupBootSector || region.kind == BootRegion::ExFatBackupRegion;
+        if (!copy || region.bytes.size() < length)
             continue;
-        if (exfat && isExfatUsageByte(static_cast<std::uint32_t>(i)))
+        if (!device.readSectors(region.firstSector, static_cast<std::uint32_t>(length / deviceSector),
+                                current.data()))
             continue;
-        if (current[i] != saved->bytes[i])
+        const BootSectorInfo held = detectBootSector(std::span<const std::uint8_t>(current.data(), bytesPerSector));
+        if (held.status != DetectStatus::Ok || held.fsType != savedInfo.fsType)
+            continue;
+        if (!sameApartFromSerial(region.bytes, current, savedInfo))
             return BackupMatch::Different;
     }
     return BackupMatch::Same;

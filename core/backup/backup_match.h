@@ -10,7 +10,8 @@ struct BootSectorBackup;
 enum class BackupMatch : std::int32_t { Same = 0, Different = 1, Undetermined = 2 };
 
 // Reads through device only; never writes. Compares the saved boot sector, and for exFAT the saved main
-// region up to its checksum sector, with the volume apart from the serial and exFAT usage bytes.
+// region up to its checksum sector, with the volume apart from the serial and exFAT usage bytes; each
+// saved copy likewise with the volume's copy, where that is still a boot sector of the same file system.
 [[nodiscard]] BackupMatch matchBackup(const BootSectorBackup& backup, SectorDevice& device);
 
 // Raw recovery writes a region only where and as what its kind must be for the file system its own

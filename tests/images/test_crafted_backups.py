@@ -4,6 +4,7 @@ leaves the image and the backups folder untouched."""
 
 import hashlib
 import os
+import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
@@ -118,6 +119,21 @@ def ntfs_other_length_copy(regions):
     return bytes(data)
 
 
+def other_boot_code(regions):
+    """The FAT32 or NTFS copy with one byte of its boot code changed: still a boot sector of the same geometry."""
+    data = bytearray(dict((k, d) for k, _, d in regions)["BackupBootSector"])
+    data[200] ^= 0x5A
+    return bytes(data)
+
+
+def exfat_backup_other_boot_code(regions):
+    """The exFAT backup region with one byte of its boot code changed and its checksum sector made anew."""
+    data = bytearray(dict((k, d) for k, _, d in regions)["ExFatBackupRegion"])
+    data[200] ^= 0x5A
+    data[11 * 512:] = struct.pack("<I", im.exfat_checksum(data, 512)) * 128
+    return bytes(data)
+
+
 CASES = [
     # The faults as reported: header values that moved saved bytes into file-system structures.
     ("NTFS length 32, copy of 0xEE at sector 32 (first MFT record)", "NTFS", ntfs_copy_into_mft),
@@ -144,6 +160,10 @@ CASES = [
     ("NTFS copy of another length", "NTFS", copy_data("BackupBootSector", ntfs_other_length_copy)),
     ("NTFS 4096: copy at the length in file-system sectors", "NTFS-4096", moved_by_volume_sectors(1, 0)),
     ("NTFS copy as an exFAT backup region", "NTFS", relabelled("BackupBootSector", "ExFatBackupRegion")),
+    # Copies where they belong and of the same geometry, but not what the volume's copy holds.
+    ("FAT32 copy with other boot code", "FAT32", copy_data("BackupBootSector", other_boot_code)),
+    ("NTFS copy with other boot code", "NTFS", copy_data("BackupBootSector", other_boot_code)),
+    ("exFAT backup region with other boot code", "exFAT", copy_data("ExFatBackupRegion", exfat_backup_other_boot_code)),
 ]
 
 
