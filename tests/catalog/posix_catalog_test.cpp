@@ -46,6 +46,21 @@ TEST(MountInfo, ParsesEntriesWithEscapesAndFlags) {
     }
 }
 
+TEST(Partitions, NameTheWholeLoopDevicesWithSectors) {
+    const std::string text =
+        "major minor  #blocks  name\n"
+        "\n"
+        " 254        0  268435456 vda\n"
+        " 254        1     524288 vda1\n"
+        "   7        0      65536 loop0\n"
+        " 259        0      16384 loop0p1\n"
+        "   7       12        512 loop12\n"
+        "   7       13        512 loopy\n"
+        "   7       14\n";
+    EXPECT_EQ(posix::loopDevicesIn(text), (std::vector<std::string>{"loop0", "loop12"}));
+    EXPECT_TRUE(posix::loopDevicesIn("").empty());
+}
+
 TEST(ProbeValues, FillTheFileSystemFieldsOfARecord) {
     struct Case {
         posix::ProbeValues values;

@@ -107,14 +107,14 @@ bool namedByMount(const std::string& path, bool blockDevice, dev_t rdev) {
 
 namespace {
 
-// Counts the loop devices backed by the file at `path`.
+// Counts the loop devices backed by the file at `path`. Only loop devices with a size are looked
+// at: /proc/partitions leaves out the unbacked ones (most of them), so the cost follows the loop
+// devices in use, not all that exist, and a device with no sectors cannot write anything anyway.
 int loopDevicesBackedBy(const std::string& path) {
-    UniqueDir block(opendir("/sys/block"));
-    if (!block) return 0;
+    const std::optional<std::string> partitions = readSmallFile("/proc/partitions");
+    if (!partitions) return 0;
     int count = 0;
-    while (const dirent* entry = readdir(block.get())) {
-        const std::string name = entry->d_name;
-        if (!name.starts_with("loop")) continue;
+    for (const std::string& name : loopDevicesIn(*partitions)) {
         const auto backing = readFirstLine("/sys/block/" + name + "/loop/backing_file");
         if (backing && *backing == path) ++count;
     }
