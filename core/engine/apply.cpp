@@ -102,7 +102,7 @@ bool prepareForWriting(LockableDevice& device, FsType fsType, bool allowInPlace,
 }
 
 void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, ChangeResult& result,
-               ChangeWindow& window) {
+               ChangeWindow& window, PlanReading reading) {
     if (planResult.planError != PlanError::None) {
         result.error = ApplyFailure::Plan;
         result.planError = planResult.planError;
@@ -114,6 +114,9 @@ void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, 
     const std::vector<RegionWrite>& regions = result.plan.regions;
     std::vector<std::uint8_t> buffer;  // one buffer for every read of this call
 
+    // The planner's own reading is as fresh as a comparison here would be; the one right before
+    // each write still follows.
+    const bool compareBeforeBackup = reading == PlanReading::Earlier || result.mode != WriteMode::Locked;
     bool stopped = false;
     for (std::size_t i = 0; i < regions.size(); ++i) {
         const RegionWrite& region = regions[i];
@@ -125,6 +128,7 @@ void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, 
             stopped = true;
             break;
         }
+        if (!compareBeforeBackup) continue;
         bool readOk = false;
         if (!readAndCompare(device, region, region.before, buffer, readOk)) {
             if (readOk)

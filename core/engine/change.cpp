@@ -47,7 +47,8 @@ void changeOnDevice(LockableDevice& device, VolumeSerial newSerial, bool keepHig
         result.systemError = device.lastError();
         return;
     }
-    applyPlan(device, std::move(planned), sink, result, window);
+    // Nothing touches the device between the planner's reading and the apply.
+    applyPlan(device, std::move(planned), sink, result, window, PlanReading::JustNow);
 }
 
 }  // namespace

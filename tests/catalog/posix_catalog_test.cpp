@@ -46,6 +46,79 @@ TEST(MountInfo, ParsesEntriesWithEscapesAndFlags) {
     }
 }
 
+TEST(Partitions, NameTheWholeLoopDevicesWithSectors) {
+    const std::string text =
+        "major minor  #blocks  name\n"
+        "\n"
+        " 254        0  268435456 vda\n"
+        " 254        1     524288 vda1\n"
+        "   7        0      65536 loop0\n"
+        " 259        0      16384 loop0p1\n"
+        "   7       12        512 loop12\n"
+        "   7       13        512 loopy\n"
+        "   7       14\n";
+    EXPECT_EQ(posix::loopDevicesIn(text), (std::vector<std::string>{"loop0", "loop12"}));
+    EXPECT_TRUE(posix::loopDevicesIn("").empty());
+}
+
+TEST(FatRootDirectory, LiesAfterTheFatsOfAFat12Or16BootSector) {
+    std::vector<std::uint8_t> sector(512, 0);
+    const auto set16 = [&](std::size_t at, unsigned value) {
+        sector[at] = static_cast<std::uint8_t>(value);
+        sector[at + 1] = static_cast<std::uint8_t>(value >> 8);
+    };
+    set16(11, 512);  // bytes per sector
+    set16(14, 4);    // reserved sectors
+    sector[16] = 2;  // FATs
+    set16(17, 512);  // root entries
+    set16(22, 32);   // sectors per FAT
+    const auto root = posix::fixedRootDirectory(sector);
+    ASSERT_TRUE(root.has_value());
+    EXPECT_EQ(root->offset, (4u + 2u * 32u) * 512u);
+    EXPECT_EQ(root->bytes, 512u * 32u);
+    EXPECT_EQ(root->sectorSize, 512u);
+    EXPECT_FALSE(posix::fixedRootDirectory(std::span(sector.data(), 100)).has_value());
+    set16(22, 0);  // FAT32: the root is a cluster chain
+    EXPECT_FALSE(posix::fixedRootDirectory(sector).has_value());
+    set16(22, 32);
+    set16(11, 500);
+    EXPECT_FALSE(posix::fixedRootDirectory(sector).has_value());
+}
+
+TEST(FatRootDirectory, LabelIsTheFirstVolumeEntry) {
+    const auto entry = [](std::string name, std::uint8_t attributes) {
+        std::vector<std::uint8_t> bytes(32, 0);
+        std::copy(name.begin(), name.end(), bytes.begin());
+        bytes[11] = attributes;
+        return bytes;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::vector<std::uint8_t>> entries;
+        std::optional<std::string> label;
+        bool ended;
+    };
+    const std::vector<Case> cases = {
+        {"first entry", {entry("MY DISK    ", 0x08)}, "MY DISK", true},
+        {"after a file and a long name", {entry("FILE    TXT", 0x20), entry("A", 0x0F), entry("LBL        ", 0x28)}, "LBL", true},
+        {"deleted label skipped", {entry("\xE5OLD       ", 0x08), entry("NEW        ", 0x08)}, "NEW", true},
+        {"0x05 stands for 0xE5", {entry("\x05" "BC        ", 0x08)}, "\xE5" "BC", true},
+        {"folder with the volume bit is no label", {entry("DIR        ", 0x18)}, std::nullopt, false},
+        {"blank label", {entry("           ", 0x08)}, std::nullopt, true},
+        {"inner blanks and bytes kept", {entry("\x82" "BC D\xE9   x ", 0x0E)}, "\x82" "BC D\xE9   x", true},
+        {"end mark before the label", {entry("", 0), entry("LBL        ", 0x08)}, std::nullopt, true},
+        {"no label in these entries", {entry("FILE    TXT", 0x20)}, std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint8_t> bytes;
+        for (const auto& e : c.entries) bytes.insert(bytes.end(), e.begin(), e.end());
+        bool ended = false;
+        EXPECT_EQ(posix::fatLabelIn(bytes, ended), c.label);
+        EXPECT_EQ(ended, c.ended);
+    }
+}
+
 TEST(ProbeValues, FillTheFileSystemFieldsOfARecord) {
     struct Case {
         posix::ProbeValues values;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <thread>
 #include <optional>
 #include <sys/stat.h>
@@ -309,6 +310,23 @@ TEST_F(ImageDevice, LeaseAndProcWalkAgreeOnOtherOpeners) {
         EXPECT_TRUE(posix::openedElsewhere(image, false, 0, ownFds));
     }
     EXPECT_EQ(posix::fileOpenedElsewhere(own.get()), std::optional<bool>(false));
+}
+
+// A mount whose source is another name of the image (a symbolic link, as a FUSE driver may be given)
+// names the image; a tmpfs mount takes any text as its source, so the image itself stays closed.
+TEST_F(ImageDevice, AMountNamingTheImageByAnotherNameNamesIt) {
+    if (geteuid() != 0) GTEST_SKIP() << "SKIP: mounting needs root";
+    const std::string link = dir / "link.img", other = dir / "other.img", point = dir / "point";
+    ASSERT_EQ(symlink(image.c_str(), link.c_str()), 0);
+    testing::writeFile(other, testing::patternBytes(512));
+    ASSERT_TRUE(std::filesystem::create_directory(point));
+    EXPECT_FALSE(posix::namedByMount(image, false, 0));
+    for (const auto& [source, named] : {std::pair{link, true}, std::pair{other, false}}) {
+        SCOPED_TRACE(source);
+        ASSERT_TRUE(testing::run("mount -t tmpfs '" + source + "' '" + point + "'"));
+        EXPECT_EQ(posix::namedByMount(image, false, 0), named);
+        ASSERT_TRUE(testing::run("umount '" + point + "'"));
+    }
 }
 
 class LoopDeviceTest : public ImageDevice {

@@ -137,76 +137,105 @@ const ApplyCase kApplyCases[] = {
      "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
 };
 
-TEST(ApplyPlan, OutcomeTransfersAndBytes) {
-    for (const ApplyCase& c : kApplyCases) {
-        SCOPED_TRACE(c.name);
-        const auto original = test::fat32Image(kOldSerial, c.bytesPerSector);
-        MemoryDevice memory(512, original);
-        FaultDevice fault(memory);
-        std::string trace;
-        TracingDevice device(fault, trace);
-        for (auto [number, error] : c.faults.failReads) fault.failRead(number, error);
-        for (auto [number, error] : c.faults.failWrites) fault.failWrite(number, error);
-        for (unsigned number : c.faults.corruptReads) fault.corruptRead(number);
-        const std::size_t alteredByte = c.faults.alterSector * 512 + 300;
-        if (c.faults.alterBeforeRead != 0)
-            fault.beforeRead(c.faults.alterBeforeRead, [&] { memory.bytes()[alteredByte] ^= 0x5A; });
+// A plan the planner read a moment ago: on a locked volume the backup follows at once, and each
+// region is still compared right before its write; in place the comparison before the backup stays.
+const ApplyCase kJustReadCases[] = {
+    {"success", 512, WriteMode::Locked, true, {},
+     ApplyOutcome::Success, ApplyStep::None, 0, 0, false, Disk::After, "S R6 E W6 R6 R0 W0 R0 L"},
+    {"success in place still compares before the backup", 512, WriteMode::InPlace, true, {},
+     ApplyOutcome::Success, ApplyStep::None, 0, 0, true, Disk::After, "R6 R0 S R6 E W6 R6 R0 W0 R0 L"},
+    {"sink refuses", 512, WriteMode::Locked, false, {},
+     ApplyOutcome::NothingWritten, ApplyStep::BackupFailed, 0, 0, false, Disk::Before, "S"},
+    {"region 0 changed after planning", 512, WriteMode::Locked, true, {{}, {}, {}, 1, 6},
+     ApplyOutcome::NothingWritten, ApplyStep::Changed, 0, 0, false, Disk::BeforeWithAlteration, "S R6"},
+    {"reading region 0 before its write fails", 512, WriteMode::Locked, true, {{{1, 1117}}, {}, {}, 0, 0},
+     ApplyOutcome::NothingWritten, ApplyStep::ReadFailed, 0, 1117, false, Disk::Before, "S R6"},
+    {"region 1 changed after region 0 was written", 512, WriteMode::Locked, true, {{}, {}, {}, 3, 0},
+     ApplyOutcome::RolledBack, ApplyStep::Changed, 1, 0, false, Disk::BeforeWithAlteration,
+     "S R6 E W6 R6 R0 W6 R6 L"},
+    {"write of region 1 fails", 512, WriteMode::Locked, true, {{}, {{2, 31}}, {}, 0, 0},
+     ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 1, 31, false, Disk::Before,
+     "S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
+    {"verification of region 0 differs", 512, WriteMode::Locked, true, {{}, {}, {2}, 0, 0},
+     ApplyOutcome::RolledBack, ApplyStep::VerifyFailed, 0, 0, false, Disk::Before, "S R6 E W6 R6 W6 R6 L"},
+};
 
-        PlanResult planResult = fat32Plan(original, c.bytesPerSector);
-        const ChangePlan expectedPlan = planResult.plan;
-        RecordingSink sink(c.sinkAccepts, &memory, &trace);
-        ChangeResult result;
-        result.mode = c.mode;
-        test::TracingWindow window(trace);
-        applyPlan(device, std::move(planResult), sink, result, window);
+void runApplyCase(const ApplyCase& c, PlanReading reading) {
+    SCOPED_TRACE(c.name);
+    const auto original = test::fat32Image(kOldSerial, c.bytesPerSector);
+    MemoryDevice memory(512, original);
+    FaultDevice fault(memory);
+    std::string trace;
+    TracingDevice device(fault, trace);
+    for (auto [number, error] : c.faults.failReads) fault.failRead(number, error);
+    for (auto [number, error] : c.faults.failWrites) fault.failWrite(number, error);
+    for (unsigned number : c.faults.corruptReads) fault.corruptRead(number);
+    const std::size_t alteredByte = c.faults.alterSector * 512 + 300;
+    if (c.faults.alterBeforeRead != 0)
+        fault.beforeRead(c.faults.alterBeforeRead, [&] { memory.bytes()[alteredByte] ^= 0x5A; });
 
-        const bool wrote = c.outcome != ApplyOutcome::NothingWritten;
-        EXPECT_EQ(result.error, c.outcome == ApplyOutcome::Success ? ApplyFailure::None : ApplyFailure::Apply);
-        EXPECT_EQ(result.systemError, c.systemError);
-        EXPECT_EQ(result.planError, PlanError::None);
-        EXPECT_EQ(result.detect, DetectStatus::Ok);
-        EXPECT_EQ(result.mode, c.mode);
-        EXPECT_EQ(result.match, 0);
-        EXPECT_EQ(result.encryption, 2);
-        EXPECT_EQ(result.applyOutcome, c.outcome);
-        EXPECT_EQ(result.applyFailure, c.step);
-        EXPECT_EQ(result.applyRegion, c.region);
-        EXPECT_EQ(result.applySystemError, c.systemError);
-        EXPECT_EQ(result.restartRequired, c.restartRequired);
-        EXPECT_EQ(trace, c.trace);
+    PlanResult planResult = fat32Plan(original, c.bytesPerSector);
+    const ChangePlan expectedPlan = planResult.plan;
+    RecordingSink sink(c.sinkAccepts, &memory, &trace);
+    ChangeResult result;
+    result.mode = c.mode;
+    test::TracingWindow window(trace);
+    applyPlan(device, std::move(planResult), sink, result, window, reading);
 
-        // The result carries the plan it applied, whatever happened.
-        ASSERT_EQ(result.plan.regions.size(), 2u);
-        for (std::size_t i = 0; i < 2; ++i) {
-            EXPECT_EQ(result.plan.regions[i].firstSector, expectedPlan.regions[i].firstSector);
-            EXPECT_EQ(result.plan.regions[i].before, expectedPlan.regions[i].before);
-            EXPECT_EQ(result.plan.regions[i].after, expectedPlan.regions[i].after);
-        }
-        EXPECT_EQ(result.plan.newSerial, expectedPlan.newSerial);
+    const bool wrote = c.outcome != ApplyOutcome::NothingWritten;
+    EXPECT_EQ(result.error, c.outcome == ApplyOutcome::Success ? ApplyFailure::None : ApplyFailure::Apply);
+    EXPECT_EQ(result.systemError, c.systemError);
+    EXPECT_EQ(result.planError, PlanError::None);
+    EXPECT_EQ(result.detect, DetectStatus::Ok);
+    EXPECT_EQ(result.mode, c.mode);
+    EXPECT_EQ(result.match, 0);
+    EXPECT_EQ(result.encryption, 2);
+    EXPECT_EQ(result.applyOutcome, c.outcome);
+    EXPECT_EQ(result.applyFailure, c.step);
+    EXPECT_EQ(result.applyRegion, c.region);
+    EXPECT_EQ(result.applySystemError, c.systemError);
+    EXPECT_EQ(result.restartRequired, c.restartRequired);
+    EXPECT_EQ(trace, c.trace);
 
-        const bool saved = std::string_view(c.trace).find('S') != std::string_view::npos;
-        EXPECT_EQ(sink.calls, saved ? 1u : 0u);
-        if (saved) {
-            ASSERT_TRUE(sink.seen.has_value());
-            EXPECT_EQ(sink.seen->regions.size(), 2u);
-            EXPECT_EQ(sink.seen->regions[0].before, expectedPlan.regions[0].before);
-            EXPECT_EQ(sink.seen->regions[1].before, expectedPlan.regions[1].before);
-            EXPECT_EQ(sink.writesBeforeSave, 0u);
-        }
-        if (!wrote) {
-            EXPECT_EQ(memory.writes(), 0u);
-        }
-
-        std::vector<std::uint8_t> expected = original;
-        const std::uint32_t n = c.bytesPerSector / 512;
-        switch (c.disk) {
-        case Disk::Before: break;
-        case Disk::After: expected = test::withSerialAt(original, {0, 6u * n * 512}, 67, kNewSerial, 4); break;
-        case Disk::MainOnlyAfter: expected = test::withSerialAt(original, {0}, 67, kNewSerial, 4); break;
-        case Disk::BeforeWithAlteration: expected[alteredByte] ^= 0x5A; break;
-        }
-        EXPECT_TRUE(memory.bytes() == expected);
+    // The result carries the plan it applied, whatever happened.
+    ASSERT_EQ(result.plan.regions.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(result.plan.regions[i].firstSector, expectedPlan.regions[i].firstSector);
+        EXPECT_EQ(result.plan.regions[i].before, expectedPlan.regions[i].before);
+        EXPECT_EQ(result.plan.regions[i].after, expectedPlan.regions[i].after);
     }
+    EXPECT_EQ(result.plan.newSerial, expectedPlan.newSerial);
+
+    const bool saved = std::string_view(c.trace).find('S') != std::string_view::npos;
+    EXPECT_EQ(sink.calls, saved ? 1u : 0u);
+    if (saved) {
+        ASSERT_TRUE(sink.seen.has_value());
+        EXPECT_EQ(sink.seen->regions.size(), 2u);
+        EXPECT_EQ(sink.seen->regions[0].before, expectedPlan.regions[0].before);
+        EXPECT_EQ(sink.seen->regions[1].before, expectedPlan.regions[1].before);
+        EXPECT_EQ(sink.writesBeforeSave, 0u);
+    }
+    if (!wrote) {
+        EXPECT_EQ(memory.writes(), 0u);
+    }
+
+    std::vector<std::uint8_t> expected = original;
+    const std::uint32_t n = c.bytesPerSector / 512;
+    switch (c.disk) {
+    case Disk::Before: break;
+    case Disk::After: expected = test::withSerialAt(original, {0, 6u * n * 512}, 67, kNewSerial, 4); break;
+    case Disk::MainOnlyAfter: expected = test::withSerialAt(original, {0}, 67, kNewSerial, 4); break;
+    case Disk::BeforeWithAlteration: expected[alteredByte] ^= 0x5A; break;
+    }
+    EXPECT_TRUE(memory.bytes() == expected);
+}
+
+TEST(ApplyPlan, OutcomeTransfersAndBytes) {
+    for (const ApplyCase& c : kApplyCases) runApplyCase(c, PlanReading::Earlier);
+}
+
+TEST(ApplyPlan, PlanReadJustNowIsComparedOnlyRightBeforeEachWrite) {
+    for (const ApplyCase& c : kJustReadCases) runApplyCase(c, PlanReading::JustNow);
 }
 
 struct PlanErrorCase {
@@ -258,27 +287,31 @@ TEST(ApplyPlan, PlanErrorTouchesNothing) {
 
 // A plan whose buffers do not span its sectors must never be written: the write would read past them.
 TEST(ApplyPlan, RegionWithWrongBufferLengthIsNotWritten) {
-    for (int shortened : {0, 1}) {
-        SCOPED_TRACE(shortened == 0 ? "before too short" : "after too short");
-        const auto original = test::fat32Image(kOldSerial);
-        MemoryDevice memory(512, original);
-        std::string trace;
-        TracingDevice device(memory, trace);
-        PlanResult planResult = fat32Plan(original, 512);
-        auto& region = planResult.plan.regions[1];
-        (shortened == 0 ? region.before : region.after).resize(100);
-        RecordingSink sink;
-        ChangeResult result;
-        applyPlan(device, std::move(planResult), sink, result);
+    // Region 0 is compared before the backup unless the planner read it just now.
+    const std::pair<PlanReading, const char*> readings[] = {{PlanReading::Earlier, "R6"}, {PlanReading::JustNow, ""}};
+    for (const auto& [reading, expectedTrace] : readings) {
+        for (int shortened : {0, 1}) {
+            SCOPED_TRACE(shortened == 0 ? "before too short" : "after too short");
+            const auto original = test::fat32Image(kOldSerial);
+            MemoryDevice memory(512, original);
+            std::string trace;
+            TracingDevice device(memory, trace);
+            PlanResult planResult = fat32Plan(original, 512);
+            auto& region = planResult.plan.regions[1];
+            (shortened == 0 ? region.before : region.after).resize(100);
+            RecordingSink sink;
+            ChangeResult result;
+            applyPlan(device, std::move(planResult), sink, result, noChangeWindow(), reading);
 
-        EXPECT_EQ(result.error, ApplyFailure::Apply);
-        EXPECT_EQ(result.applyOutcome, ApplyOutcome::NothingWritten);
-        EXPECT_EQ(result.applyFailure, ApplyStep::Changed);
-        EXPECT_EQ(result.applyRegion, 1u);
-        EXPECT_EQ(result.applySystemError, 0u);
-        EXPECT_EQ(trace, "R6");
-        EXPECT_EQ(sink.calls, 0u);
-        EXPECT_TRUE(memory.bytes() == original);
+            EXPECT_EQ(result.error, ApplyFailure::Apply);
+            EXPECT_EQ(result.applyOutcome, ApplyOutcome::NothingWritten);
+            EXPECT_EQ(result.applyFailure, ApplyStep::Changed);
+            EXPECT_EQ(result.applyRegion, 1u);
+            EXPECT_EQ(result.applySystemError, 0u);
+            EXPECT_EQ(trace, expectedTrace);
+            EXPECT_EQ(sink.calls, 0u);
+            EXPECT_TRUE(memory.bytes() == original);
+        }
     }
 }
 

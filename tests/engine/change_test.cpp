@@ -66,7 +66,7 @@ struct ChangeCase {
     ExpectedResult expect;
     DiskAfter disk;  // null: the volume is unchanged
     bool saved;
-    bool alterFirstRegion = false;  // between planning and the engine's pre-check
+    bool alterFirstRegion = false;  // between planning and the engine's next read of the device
 };
 
 const std::vector<ChangeCase>& changeCases() {
@@ -151,7 +151,9 @@ const std::vector<ChangeCase>& changeCases() {
              bytes[6 * 512 + 300] ^= 0x5A;
              return bytes;
          },
-         false, true},
+         // The volume is locked and planning read it just now, so the backup is saved before the
+         // comparison right before the first write finds the change.
+         true, true},
         {"backup refused", Image::ExFat, 0xBEEF, false, {.sinkAccepts = false},
          {.error = ApplyFailure::Apply, .applyOutcome = ApplyOutcome::NothingWritten,
           .applyFailure = ApplyStep::BackupFailed, .fsType = FsType::exFAT, .oldSerial = kFatSerial,

@@ -1,6 +1,8 @@
 #pragma once
 // What libblkid says about a volume, and how it fills a volume record.
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "catalog/volume_info.h"
@@ -13,8 +15,21 @@ struct ProbeValues {
     std::string label;          // LABEL
     std::string uuid;           // UUID: "1234-ABCD", or 16 hex digits for NTFS
     std::string partEntryType;  // PART_ENTRY_TYPE: a GPT type GUID or an MBR type such as "0xef"
-    bool bitLocker = false;     // sector 0, as libblkid read it, carries the BitLocker signature
+    bool bitLocker = false;     // sector 0 carries the BitLocker signature
 };
+
+// Where a FAT12/16 boot sector puts its fixed root directory; absent for FAT32 and anything else.
+struct FatRootDirectory {
+    std::uint64_t offset = 0;
+    std::uint32_t bytes = 0;
+    std::uint32_t sectorSize = 0;
+};
+[[nodiscard]] std::optional<FatRootDirectory> fixedRootDirectory(std::span<const std::uint8_t> bootSector);
+
+// The volume label among root-directory entries, as libblkid reads it: the first entry that is
+// neither deleted, a long-name part nor a folder and has the volume attribute; 0x05 stands for a
+// leading 0xE5; trailing blanks dropped. `ended` is set once the label or the end mark is met.
+[[nodiscard]] std::optional<std::string> fatLabelIn(std::span<const std::uint8_t> entries, bool& ended);
 
 // Probes the superblock, and with partitionEntry the partition entry; empty values when the device
 // cannot be probed.

@@ -41,11 +41,6 @@ std::string linkTarget(const std::string& link, bool& denied) {
     return std::string(buffer, static_cast<std::size_t>(n));
 }
 
-std::string canonical(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
-    return resolved ? std::string(resolved.get()) : std::string();
-}
-
 bool sameBlockDevice(const std::string& node, dev_t rdev) {
     struct stat st{};
     return stat(node.c_str(), &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == rdev;
@@ -97,24 +92,32 @@ std::optional<bool> fileOpenedElsewhere(int fd) {
 }
 
 bool namedByMount(const std::string& path, bool blockDevice, dev_t rdev) {
+    struct stat own{};
+    const bool known = stat(path.c_str(), &own) == 0;
     for (const MountEntry& m : readMountTable()) {
         if (blockDevice && m.major == major(rdev) && m.minor == minor(rdev)) return true;
         if (m.source == path) return true;
-        if (m.source.starts_with("/") && canonical(m.source) == path) return true;
+        if (!known || !m.source.starts_with("/")) continue;
+        // Another name of the same file or device (a symbolic link, another node): one stat, where
+        // resolving the name would read every link on its way.
+        struct stat source{};
+        if (stat(m.source.c_str(), &source) != 0) continue;
+        if (source.st_dev == own.st_dev && source.st_ino == own.st_ino) return true;
+        if (blockDevice && S_ISBLK(source.st_mode) && source.st_rdev == rdev) return true;
     }
     return false;
 }
 
 namespace {
 
-// Counts the loop devices backed by the file at `path`.
+// Counts the loop devices backed by the file at `path`. Only loop devices with a size are looked
+// at: /proc/partitions leaves out the unbacked ones (most of them), so the cost follows the loop
+// devices in use, not all that exist, and a device with no sectors cannot write anything anyway.
 int loopDevicesBackedBy(const std::string& path) {
-    UniqueDir block(opendir("/sys/block"));
-    if (!block) return 0;
+    const std::optional<std::string> partitions = readSmallFile("/proc/partitions");
+    if (!partitions) return 0;
     int count = 0;
-    while (const dirent* entry = readdir(block.get())) {
-        const std::string name = entry->d_name;
-        if (!name.starts_with("loop")) continue;
+    for (const std::string& name : loopDevicesIn(*partitions)) {
         const auto backing = readFirstLine("/sys/block/" + name + "/loop/backing_file");
         if (backing && *backing == path) ++count;
     }

@@ -1,6 +1,7 @@
 // Parsing /proc/self/mountinfo and reading small kernel files.
 #include "device/posix/mount_table.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -86,18 +87,42 @@ std::vector<MountEntry> parseMountInfo(std::string_view text) {
     return entries;
 }
 
-std::vector<MountEntry> readMountTable() {
-    UniqueFd fd(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return {};
+std::vector<std::string> loopDevicesIn(std::string_view partitions) {
+    std::vector<std::string> names;
+    std::size_t i = 0;
+    while (i < partitions.size()) {
+        std::size_t end = partitions.find('\n', i);
+        if (end == std::string_view::npos) end = partitions.size();
+        // major minor #blocks name
+        const std::vector<std::string_view> f = splitBlanks(partitions.substr(i, end - i));
+        i = end + 1;
+        if (f.size() != 4 || !f[3].starts_with("loop")) continue;
+        const std::string_view number = f[3].substr(4);
+        // loop3p1 is a partition of loop3, whose loop attributes are its disk's.
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) continue;
+        names.emplace_back(f[3]);
+    }
+    return names;
+}
+
+std::optional<std::string> readSmallFile(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return std::nullopt;
     std::string text;
     char chunk[16384];
     for (;;) {
         const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
         text.append(chunk, static_cast<std::size_t>(got));
     }
-    return parseMountInfo(text);
+    return text;
+}
+
+std::vector<MountEntry> readMountTable() {
+    const std::optional<std::string> text = readSmallFile("/proc/self/mountinfo");
+    return text ? parseMountInfo(*text) : std::vector<MountEntry>{};
 }
 
 std::optional<std::string> readFirstLine(const std::string& path) {
