@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""Dravik's elevated instance under Wine, in a private prefix: the child role started by hand (argument
+checks, exit codes, the result file it writes) and the parent's launch, wait and read-back.
+
+Both sides are driven through win_elevated_checks.exe, which links the same code as the window and is its
+own child. Nothing here may change a volume: the only volumes named do not exist, and the host's folders
+are unmapped from the prefix first.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+QORIN_EXE = os.environ.get("QORIN_EXE", "")
+CHECKS = Path(QORIN_EXE).resolve().parents[1] / "tests" / "windows" / "win_elevated_checks.exe" if QORIN_EXE else None
+RESULT_KEYS = ["ran", "differentVolume", "parseError", "error", "systemError", "planError", "detect", "mode", "match",
+               "encryption", "restartRequired", "applyOutcome", "applyFailure", "applyRegion", "applySystemError",
+               "fs", "serialBytes", "oldSerial", "newSerial", "backupPath", "backupError"]
+
+
+def find_wine():
+    for candidate in (shutil.which("wine64"), "/usr/lib/wine/wine64", shutil.which("wine")):
+        if candidate and os.access(candidate, os.X_OK):
+            return candidate
+    return None
+
+
+def skip_reason():
+    if not CHECKS:
+        return "QORIN_EXE is not set (no cross-built Windows programs)"
+    if not CHECKS.is_file():
+        return f"{CHECKS} does not exist (build the mingw preset first)"
+    if not find_wine():
+        return "wine64 is not installed"
+    return None
+
+
+class Prefix:
+    """A private prefix with only C: mapped, the checks program in C:\\plinthos."""
+
+    def __init__(self):
+        self.wine = find_wine()
+        self.root = Path(tempfile.mkdtemp(prefix="plinthos-elevated-"))
+        self.prefix = self.root / "prefix"
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env.pop("DISPLAY", None)
+        self.server = None
+        try:
+            subprocess.run([self.wine, "wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=300, check=True)
+            for drive in (self.prefix / "dosdevices").iterdir():
+                if drive.name not in ("c:", "com1"):
+                    drive.unlink()
+            self.drive_c = self.prefix / "drive_c"
+            self.work = self.drive_c / "plinthos"
+            self.work.mkdir()
+            shutil.copy(CHECKS, self.work / "checks.exe")
+            server = Path(self.wine).with_name("wineserver")
+            self.server_path = str(server) if server.exists() else shutil.which("wineserver")
+            if self.server_path:
+                self.server = subprocess.Popen([self.server_path, "-p", "-f"], env=self.env,
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except BaseException:
+            self.close()
+            raise
+
+    def run(self, *args):
+        # Files, not pipes: Wine's background services inherit the streams and would hold a pipe open.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            code = subprocess.run([self.wine, "C:\\plinthos\\checks.exe", *args], env=self.env, cwd=self.work,
+                                  stdout=out, stderr=err, timeout=180).returncode
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(args, code, out.read(), err.read())
+
+    def snapshot(self):
+        """Every file under drive_c with its size and modification time, to see that nothing was touched."""
+        files = {}
+        for path in self.drive_c.rglob("*"):
+            if path.is_file() and not path.is_symlink():
+                stat = path.stat()
+                files[str(path.relative_to(self.drive_c))] = (stat.st_size, stat.st_mtime_ns)
+        return files
+
+    def close(self):
+        if self.server:
+            subprocess.run([self.server_path, "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+            self.server.wait(timeout=60)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+prefix = None
+
+
+def setUpModule():
+    global prefix
+    prefix = Prefix()
+
+
+def tearDownModule():
+    if prefix:
+        prefix.close()
+
+
+def result_lines(data):
+    """The result file as (key, value) pairs; every line ends in a line feed alone."""
+    text = data.decode("utf-8")
+    assert text.endswith("\n") and "\r" not in text, repr(text)
+    return [tuple(line.split("=", 1)) for line in text[:-1].split("\n")]
+
+
+class ChildRole(unittest.TestCase):
+    def setUp(self):
+        self.result = prefix.work / "r.tlxresult"
+        self.result.write_bytes(b"")
+        self.other = prefix.work / "r.txt"
+        self.other.write_bytes(b"keep")
+
+    def tearDown(self):
+        for path in prefix.work.iterdir():
+            if path.name != "checks.exe":
+                path.unlink()
+
+    def test_rejected_arguments_touch_no_file(self):
+        result = "C:\\plinthos\\r.tlxresult"
+        cases = [
+            (["--elevated-op", result, "change", "C:\\", "0000000000000000"], 2),
+            (["--elevated-op", result, "change", "C:\\", "0000000000000000", "0", "0"], 2),
+            (["--elevated-op", "C:\\plinthos\\r.txt", "change", "C:\\", "0000000000000000", "0"], 2),
+            (["--elevated-op", "C:\\plinthos\\r", "change", "C:\\", "0000000000000000", "0"], 2),
+            (["--elevated-op", result, "Change", "C:\\", "0000000000000000", "0"], 2),
+            (["--elevated-op", result, "change", "C:\\", "not hex", "0"], 2),
+            (["--elevated-op", result, "restore", "C:\\", "b.tlxbak", "0", "0"], 2),
+            (["--elevated-op", result], 2),
+            (["--elevated-op", "C:\\plinthos\\missing.tlxresult", "change", "C:\\", "0000000000000000", "0"], 3),
+            (["--elevated-op", "C:\\plinthos\\gone\\x.tlxresult", "restore", "C:\\", "b.tlxbak", "1", "1", "0"], 3),
+        ]
+        for args, code in cases:
+            with self.subTest(args=args):
+                before = prefix.snapshot()
+                r = prefix.run(*args)
+                self.assertEqual(r.returncode, code, r.stdout + r.stderr)
+                self.assertEqual(prefix.snapshot(), before)
+                self.assertEqual(self.result.read_bytes(), b"")
+                self.assertEqual(self.other.read_bytes(), b"keep")
+                self.assertFalse((prefix.work / "missing.tlxresult").exists())
+        self.assertFalse((prefix.drive_c / "ProgramData" / "Morvane").exists())
+
+    def test_a_change_that_fails_is_reported_in_the_file(self):
+        # The extension in capitals is accepted; the volume does not exist, so the operation ran and failed.
+        upper = prefix.work / "R2.TLXRESULT"
+        upper.write_bytes(b"")
+        r = prefix.run("--elevated-op", "C:\\plinthos\\R2.TLXRESULT", "change", "Q:\\no volume\\",
+                       "000000001234ABCD", "0")
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        pairs = result_lines(upper.read_bytes())
+        self.assertEqual([key for key, _ in pairs], RESULT_KEYS)
+        values = dict(pairs)
+        self.assertEqual(values["ran"], "1")
+        self.assertEqual(values["error"], "1")  # OpenFailed
+        self.assertNotEqual(values["systemError"], "0")
+        self.assertEqual(values["serialBytes"], "0")
+        self.assertEqual(values["backupPath"], "")
+        self.assertFalse((prefix.drive_c / "ProgramData" / "Morvane").exists())
+
+    def test_a_damaged_backup_is_reported_in_the_file(self):
+        (prefix.work / "bad.tlxbak").write_bytes(b"NOT A BACKUP\n")
+        for raw in ("0", "1"):
+            with self.subTest(raw=raw):
+                self.result.write_bytes(b"")
+                r = prefix.run("--elevated-op", "C:\\plinthos\\r.tlxresult", "restore", "Q:\\",
+                               "C:\\plinthos\\bad.tlxbak", raw, "0", "0")
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                values = dict(result_lines(self.result.read_bytes()))
+                self.assertEqual(values["ran"], "1")
+                self.assertEqual(values["parseError"], "1")  # BadMagic
+                self.assertEqual(values["error"], "0")
+                self.assertEqual(values["backupPath"], "")
+
+
+class Parent(unittest.TestCase):
+    def test_launch_wait_and_read_back(self):
+        r = prefix.run("parent")
+        out = r.stdout.decode("utf-8", "replace")
+        print(out, end="")
+        self.assertEqual(r.returncode, 0, out + r.stderr.decode("utf-8", "replace"))
+        self.assertNotIn("FAIL", out)
+        self.assertIn("ok runas starts the child", out)
+        self.assertEqual(list(prefix.work.glob("*.tlxresult")), [])
+
+
+if __name__ == "__main__":
+    reason = skip_reason()
+    if reason:
+        print(f"SKIP: {reason}")
+        sys.exit(77)
+    unittest.main(verbosity=2)

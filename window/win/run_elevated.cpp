@@ -1,0 +1,130 @@
+// The window's side of an operation: the elevated instance's launch, the wait and the read-back.
+#include "win/run_elevated.h"
+
+#include <shellapi.h>
+
+#include <string>
+
+#include "elevated_operation.h"
+#include "platform/system.h"
+#include "platform/win/unique_handle.h"
+#include "result_file.h"
+
+namespace tlx::win {
+
+namespace {
+
+std::uint32_t lastErrorOr(std::uint32_t fallback) {
+    const DWORD error = GetLastError();
+    return error != 0 ? error : fallback;
+}
+
+// Waits for the child while the window keeps painting and taking timers and device messages.
+// A WM_QUIT taken from the queue is put back for the main loop; then the wait goes on unpumped.
+void waitForChild(HWND owner, HANDLE process) {
+    if (owner) EnableWindow(owner, FALSE);
+    bool quit = false;
+    int quitCode = 0;
+    while (!quit) {
+        const DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+        if (woke != WAIT_OBJECT_0 + 1) break;  // the child ended, or the wait itself failed
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;
+                quitCode = static_cast<int>(message.wParam);
+                break;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    if (quit) PostQuitMessage(quitCode);
+    WaitForSingleObject(process, INFINITE);
+    if (owner) {
+        EnableWindow(owner, TRUE);
+        if (!quit) SetForegroundWindow(owner);
+    }
+}
+
+// Reads up to one byte past the limit, so an oversized file is seen as such without reading it all.
+std::string readResultBytes(const std::wstring& path) {
+    std::string bytes;
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return bytes;
+    char chunk[4096];
+    DWORD got = 0;
+    while (bytes.size() <= kMaxResultFileBytes && ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got != 0)
+        bytes.append(chunk, got);
+    return bytes;
+}
+
+}  // namespace
+
+ElevatedResult runElevated(HWND owner, const ElevatedRequest& request) {
+    if (!isElevated()) return launchElevated(owner, request);
+    const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    ElevatedResult result = runOperation(request);
+    SetCursor(previous);
+    return result;
+}
+
+ElevatedResult launchElevated(HWND owner, const ElevatedRequest& request) {
+    ElevatedResult result;
+    wchar_t folder[MAX_PATH];
+    const DWORD folderLength = GetTempPathW(MAX_PATH, folder);
+    if (folderLength == 0 || folderLength >= MAX_PATH) {
+        result.launchError = lastErrorOr(ERROR_PATH_NOT_FOUND);
+        return result;
+    }
+    const std::wstring path =
+        std::wstring(folder, folderLength) + resultFileName(GetCurrentProcessId(), GetTickCount64());
+    {
+        FileHandle created(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY,
+                                       nullptr));
+        if (!created) {
+            result.launchError = lastErrorOr(ERROR_GEN_FAILURE);
+            return result;
+        }
+    }
+
+    wchar_t executable[MAX_PATH];
+    const DWORD executableLength = GetModuleFileNameW(nullptr, executable, MAX_PATH);
+    // A truncated path would start some other program.
+    if (executableLength == 0 || executableLength >= MAX_PATH) {
+        result.launchError = lastErrorOr(ERROR_INSUFFICIENT_BUFFER);
+        DeleteFileW(path.c_str());
+        return result;
+    }
+    const std::wstring parameters = childParameters(path, request);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = owner;
+    info.lpVerb = L"runas";
+    info.lpFile = executable;
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&info) || !info.hProcess) {
+        result.launchError = lastErrorOr(ERROR_GEN_FAILURE);
+        result.cancelled = result.launchError == ERROR_CANCELLED;
+        DeleteFileW(path.c_str());
+        return result;
+    }
+    KernelHandle process(info.hProcess);
+    waitForChild(owner, process.get());
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 0;
+    process.reset();
+
+    const std::string bytes = readResultBytes(path);
+    DeleteFileW(path.c_str());
+    if (!readResultFile(bytes, result)) {
+        result = ElevatedResult{};
+        result.launchError = exitCode != 0 ? exitCode : ERROR_INVALID_DATA;
+    }
+    return result;
+}
+
+}  // namespace tlx::win
