@@ -4,6 +4,7 @@
 //                                   that stand for a misbehaving child: "exit:N" and "kill:N" end without
 //                                   writing, "drop:" loses an argument, "write:TEXT" and "big:" write their
 //                                   own result text, "sleep:MS" runs late.
+//   elevated_checks created TEXT    prints a backup's created value as the window shows it
 // Prints one line per check ("ok ..." / "FAIL ...") and exits with the number of failures.
 #include <cstdio>
 #include <cwctype>
@@ -11,12 +12,14 @@
 #include <vector>
 
 #include "elevated_request.h"
+#include "flow_texts.h"
 #include "platform/text.h"
 #include "platform/win/unique_handle.h"
 #include "platform/win/windows.h"
 #include "quote.h"
 #include "result_file.h"
 #include "win/elevated_child.h"
+#include "win/local_time.h"
 #include "win/run_elevated.h"
 
 #include <shellapi.h>
@@ -189,6 +192,10 @@ int wmain() {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv) return 100;
     if (argc >= 2 && std::wstring(argv[1]) == L"--elevated-op") return childRole({argv, argv + argc});
+    if (argc == 3 && std::wstring(argv[1]) == L"created") {
+        std::printf("%s\n", tlx::toUtf8(tlx::createdText(tlx::toUtf8(argv[2]), tlx::win::toLocalTime)).c_str());
+        return 0;
+    }
     if (argc != 2 || std::wstring(argv[1]) != L"parent") return 100;
 
     // Message-only: it can be disabled and enabled without a display.

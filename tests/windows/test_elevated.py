@@ -45,7 +45,9 @@ class Prefix:
         self.wine = find_wine()
         self.root = Path(tempfile.mkdtemp(prefix="plinthos-elevated-"))
         self.prefix = self.root / "prefix"
-        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        # A zone without daylight saving time, half an hour off, for the local backup times.
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        TZ="Asia/Kolkata")
         self.env.pop("DISPLAY", None)
         self.server = None
         try:
@@ -180,6 +182,20 @@ class ChildRole(unittest.TestCase):
                 self.assertEqual(values["parseError"], "1")  # BadMagic
                 self.assertEqual(values["error"], "0")
                 self.assertEqual(values["backupPath"], "")
+
+
+class CreatedText(unittest.TestCase):
+    def test_backup_times_are_shown_in_local_time(self):
+        cases = [("2024-05-01T23:30:00Z", "2024-05-02 05:00"),  # 23:30 UTC is the next morning in India
+                 ("2024-12-31T20:00:59Z", "2025-01-01 01:30"),
+                 ("2024-13-01T23:30:00Z", "2024-13-01 23:30"),  # Windows refuses the date: the UTC values
+                 ("2024-05-01 23:30", "2024-05-01 23:30"),      # not read: the stored text
+                 ("garbage", "garbage")]
+        for created, shown in cases:
+            with self.subTest(created=created):
+                r = prefix.run("created", created)
+                self.assertEqual(r.returncode, 0)
+                self.assertEqual(r.stdout.decode("utf-8").rstrip("\r\n"), shown)
 
 
 class Parent(unittest.TestCase):
