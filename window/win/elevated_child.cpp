@@ -2,8 +2,6 @@
 #include "win/elevated_child.h"
 
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "elevated_operation.h"
 #include "platform/win/unique_handle.h"
@@ -11,8 +9,7 @@
 
 namespace tlx::win {
 
-int runElevatedChild(int argc, wchar_t** argv) {
-    const std::vector<std::wstring> arguments(argv, argv + argc);
+int runElevatedChild(const std::vector<std::wstring>& arguments) {
     const std::optional<ChildArguments> parsed = parseChildArguments(arguments);
     if (!parsed) return 2;
     // Only the file the parent created is ever written, and it is opened before the operation runs:
@@ -27,5 +24,7 @@ int runElevatedChild(int argc, wchar_t** argv) {
         return 3;
     return 0;
 }
+
+int runElevatedChild(int argc, wchar_t** argv) { return runElevatedChild(std::vector<std::wstring>(argv, argv + argc)); }
 
 }  // namespace tlx::win
