@@ -8,75 +8,38 @@ are unmapped from the prefix first.
 """
 import os
 import shutil
-import subprocess
 import sys
-import tempfile
 import unittest
 from pathlib import Path
 
-QORIN_EXE = os.environ.get("QORIN_EXE", "")
-CHECKS = Path(QORIN_EXE).resolve().parents[1] / "tests" / "windows" / "win_elevated_checks.exe" if QORIN_EXE else None
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import test_wine  # noqa: E402  (its private prefix: only C: and a read-only FAT image are mapped)
+
+CHECKS = (Path(test_wine.QORIN_EXE).resolve().parents[1] / "tests" / "windows" / "win_elevated_checks.exe"
+          if test_wine.QORIN_EXE else None)
 RESULT_KEYS = ["ran", "differentVolume", "parseError", "error", "systemError", "planError", "detect", "mode", "match",
                "encryption", "restartRequired", "applyOutcome", "applyFailure", "applyRegion", "applySystemError",
                "fs", "serialBytes", "oldSerial", "newSerial", "backupPath", "backupError"]
 
 
-def find_wine():
-    for candidate in (shutil.which("wine64"), "/usr/lib/wine/wine64", shutil.which("wine")):
-        if candidate and os.access(candidate, os.X_OK):
-            return candidate
-    return None
-
-
 def skip_reason():
-    if not CHECKS:
-        return "QORIN_EXE is not set (no cross-built Windows programs)"
+    reason = test_wine.skip_reason()
+    if reason:
+        return reason
     if not CHECKS.is_file():
         return f"{CHECKS} does not exist (build the mingw preset first)"
-    if not find_wine():
-        return "wine64 is not installed"
     return None
 
 
-class Prefix:
-    """A private prefix with only C: mapped, the checks program in C:\\plinthos."""
+class Prefix(test_wine.Wine):
+    """The console tests' prefix, with the checks program beside qorin.exe in C:\\plinthos."""
 
     def __init__(self):
-        self.wine = find_wine()
-        self.root = Path(tempfile.mkdtemp(prefix="plinthos-elevated-"))
-        self.prefix = self.root / "prefix"
-        # A zone without daylight saving time, half an hour off, for the local backup times.
-        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                        TZ="Asia/Kolkata")
-        self.env.pop("DISPLAY", None)
-        self.server = None
-        try:
-            subprocess.run([self.wine, "wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=300, check=True)
-            for drive in (self.prefix / "dosdevices").iterdir():
-                if drive.name not in ("c:", "com1"):
-                    drive.unlink()
-            self.drive_c = self.prefix / "drive_c"
-            self.work = self.drive_c / "plinthos"
-            self.work.mkdir()
-            shutil.copy(CHECKS, self.work / "checks.exe")
-            server = Path(self.wine).with_name("wineserver")
-            self.server_path = str(server) if server.exists() else shutil.which("wineserver")
-            if self.server_path:
-                self.server = subprocess.Popen([self.server_path, "-p", "-f"], env=self.env,
-                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        except BaseException:
-            self.close()
-            raise
+        super().__init__()
+        shutil.copy(CHECKS, self.work / "checks.exe")
 
-    def run(self, *args):
-        # Files, not pipes: Wine's background services inherit the streams and would hold a pipe open.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            code = subprocess.run([self.wine, "C:\\plinthos\\checks.exe", *args], env=self.env, cwd=self.work,
-                                  stdout=out, stderr=err, timeout=180).returncode
-            out.seek(0)
-            err.seek(0)
-            return subprocess.CompletedProcess(args, code, out.read(), err.read())
+    def checks(self, *args):
+        return self.run("C:\\plinthos\\checks.exe", *args)
 
     def snapshot(self):
         """Every file under drive_c with its size and modification time, to see that nothing was touched."""
@@ -87,19 +50,14 @@ class Prefix:
                 files[str(path.relative_to(self.drive_c))] = (stat.st_size, stat.st_mtime_ns)
         return files
 
-    def close(self):
-        if self.server:
-            subprocess.run([self.server_path, "-k"], env=self.env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
-            self.server.wait(timeout=60)
-        shutil.rmtree(self.root, ignore_errors=True)
-
 
 prefix = None
 
 
 def setUpModule():
     global prefix
+    # A zone without daylight saving time, half an hour off, for the local backup times.
+    os.environ["TZ"] = "Asia/Kolkata"
     prefix = Prefix()
 
 
@@ -124,7 +82,7 @@ class ChildRole(unittest.TestCase):
 
     def tearDown(self):
         for path in prefix.work.iterdir():
-            if path.name != "checks.exe":
+            if path.suffix != ".exe":
                 path.unlink()
 
     def test_rejected_arguments_touch_no_file(self):
@@ -144,7 +102,7 @@ class ChildRole(unittest.TestCase):
         for args, code in cases:
             with self.subTest(args=args):
                 before = prefix.snapshot()
-                r = prefix.run(*args)
+                r = prefix.checks(*args)
                 self.assertEqual(r.returncode, code, r.stdout + r.stderr)
                 self.assertEqual(prefix.snapshot(), before)
                 self.assertEqual(self.result.read_bytes(), b"")
@@ -156,7 +114,7 @@ class ChildRole(unittest.TestCase):
         # The extension in capitals is accepted; the volume does not exist, so the operation ran and failed.
         upper = prefix.work / "R2.TLXRESULT"
         upper.write_bytes(b"")
-        r = prefix.run("--elevated-op", "C:\\plinthos\\R2.TLXRESULT", "change", "Q:\\no volume\\",
+        r = prefix.checks("--elevated-op", "C:\\plinthos\\R2.TLXRESULT", "change", "Q:\\no volume\\",
                        "000000001234ABCD", "0")
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         pairs = result_lines(upper.read_bytes())
@@ -174,7 +132,7 @@ class ChildRole(unittest.TestCase):
         for raw in ("0", "1"):
             with self.subTest(raw=raw):
                 self.result.write_bytes(b"")
-                r = prefix.run("--elevated-op", "C:\\plinthos\\r.tlxresult", "restore", "Q:\\",
+                r = prefix.checks("--elevated-op", "C:\\plinthos\\r.tlxresult", "restore", "Q:\\",
                                "C:\\plinthos\\bad.tlxbak", raw, "0", "0")
                 self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
                 values = dict(result_lines(self.result.read_bytes()))
@@ -193,14 +151,14 @@ class CreatedText(unittest.TestCase):
                  ("garbage", "garbage")]
         for created, shown in cases:
             with self.subTest(created=created):
-                r = prefix.run("created", created)
+                r = prefix.checks("created", created)
                 self.assertEqual(r.returncode, 0)
                 self.assertEqual(r.stdout.decode("utf-8").rstrip("\r\n"), shown)
 
 
 class Parent(unittest.TestCase):
     def test_launch_wait_and_read_back(self):
-        r = prefix.run("parent")
+        r = prefix.checks("parent")
         out = r.stdout.decode("utf-8", "replace")
         print(out, end="")
         self.assertEqual(r.returncode, 0, out + r.stderr.decode("utf-8", "replace"))
