@@ -5,6 +5,7 @@
 //                                   writing, "drop:" loses an argument, "write:TEXT" and "big:" write their
 //                                   own result text, "sleep:MS" runs late.
 //   elevated_checks created TEXT    prints a backup's created value as the window shows it
+//   elevated_checks launch VOLUME HEX   changes a volume through an elevated instance, prints the record
 // Prints one line per check ("ok ..." / "FAIL ...") and exits with the number of failures.
 #include <cstdio>
 #include <cwctype>
@@ -185,15 +186,22 @@ void checkElevatedRunsInProcess(HWND owner) {
           L"an elevated process runs the operation in process" + describe(r));
 }
 
-}  // namespace
-
-int wmain() {
+int run() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv) return 100;
     if (argc >= 2 && std::wstring(argv[1]) == L"--elevated-op") return childRole({argv, argv + argc});
     if (argc == 3 && std::wstring(argv[1]) == L"created") {
         std::printf("%s\n", tlx::toUtf8(tlx::createdText(tlx::toUtf8(argv[2]), tlx::win::toLocalTime)).c_str());
+        return 0;
+    }
+    if (argc == 4 && std::wstring(argv[1]) == L"launch") {
+        // One change through an elevated instance, its record printed as the result file would hold it.
+        ElevatedRequest request = changeOf(argv[2]);
+        request.serial = std::wcstoull(argv[3], nullptr, 16);
+        request.full64 = true;
+        const ElevatedResult r = tlx::win::launchElevated(nullptr, request);
+        std::printf("launchError=%u\n%s", r.launchError, tlx::writeResultFile(r).c_str());
         return 0;
     }
     if (argc != 2 || std::wstring(argv[1]) != L"parent") return 100;
@@ -210,3 +218,9 @@ int wmain() {
     DestroyWindow(owner);
     return failures;
 }
+
+}  // namespace
+
+// The arguments come from GetCommandLineW, so either entry name serves: with -municode and without.
+int wmain() { return run(); }
+int main() { return run(); }

@@ -13,6 +13,8 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "fixtures"))
+import images as im  # noqa: E402
 import test_wine  # noqa: E402  (its private prefix: only C: and a read-only FAT image are mapped)
 
 CHECKS = (Path(test_wine.QORIN_EXE).resolve().parents[1] / "tests" / "windows" / "win_elevated_checks.exe"
@@ -140,6 +142,155 @@ class ChildRole(unittest.TestCase):
                 self.assertEqual(values["parseError"], "1")  # BadMagic
                 self.assertEqual(values["error"], "0")
                 self.assertEqual(values["backupPath"], "")
+
+
+FS_NUMBER = {"FAT16": 2, "FAT32": 3, "exFAT": 4, "NTFS": 5}
+
+
+def host_path(windows_path):
+    """Where a path on the prefix's C: lies on this machine."""
+    assert windows_path.startswith("C:\\"), windows_path
+    return prefix.drive_c.joinpath(*windows_path[3:].split("\\"))
+
+
+class ChildOnImages(unittest.TestCase):
+    """The child role end to end on disk-image files in the prefix, judged like the console's changes."""
+
+    def setUp(self):
+        probe = im.fresh_image(im.kind("FAT16"), str(prefix.work), "probe.img")
+        supported = prefix.qorin("get", "C:\\plinthos\\probe.img").returncode == 0
+        os.unlink(probe)
+        if not supported:
+            self.skipTest("this Windows build does not open disk-image files")
+        self.addCleanup(self.clean)
+
+    def clean(self):
+        for path in prefix.work.iterdir():
+            if path.suffix != ".exe":
+                path.unlink()
+        shutil.rmtree(prefix.drive_c / "ProgramData" / "Morvane", ignore_errors=True)
+
+    def image(self, kind_name, name):
+        kind = im.kind(kind_name)
+        path = im.fresh_image(kind, str(prefix.work), name)
+        return kind, Path(path), "C:\\plinthos\\" + name
+
+    def child(self, *args):
+        """Runs the child with a fresh result file; its exit code and the result's keys and values."""
+        result = prefix.work / "x.tlxresult"
+        result.write_bytes(b"")
+        r = prefix.checks("--elevated-op", "C:\\plinthos\\x.tlxresult", *args)
+        pairs = result_lines(result.read_bytes()) if result.stat().st_size else []
+        result.unlink()
+        if pairs:
+            self.assertEqual([key for key, _ in pairs if key != "note"], RESULT_KEYS)
+        return r.returncode, dict(pairs)
+
+    def assert_judged(self, kind, path, original, serial, width):
+        """blkid reads the serial, fsck is clean, and only serial bytes (and exFAT checksums) changed."""
+        self.assertEqual(im.blkid_uuid(str(path)), im.blkid_serial_text(kind, serial))
+        clean, output = im.judge(kind.fs, str(path))
+        self.assertTrue(clean, output)
+        layout = im.Layout(original)
+        allowed = layout.serial_ranges(width) + layout.checksum_ranges
+        self.assertEqual(im.outside(im.changed_offsets(original, path.read_bytes()), allowed), [])
+
+    def assert_backup(self, values, old, new):
+        backup = host_path(values["backupPath"])
+        self.assertTrue(backup.is_file(), values["backupPath"])
+        parsed = im.read_backup(str(backup))
+        self.assertEqual(parsed.header["app"], "3.0.1")
+        self.assertEqual(int(parsed.header["oldSerial"], 16), old)
+        self.assertEqual(int(parsed.header["newSerial"], 16), new)
+        self.assertEqual(values["backupError"], "0")
+
+    def test_change_then_restore_the_serial_then_the_sectors(self):
+        for kind_name, typed, full64 in (("FAT32", 0xDEADBEEF, "0"), ("exFAT", 0xDEADBEEF, "0"),
+                                         ("NTFS", 0x89ABCDEF, "0"), ("NTFS", 0x0011223389ABCDEF, "1")):
+            with self.subTest(kind=kind_name, full64=full64):
+                kind, path, volume = self.image(kind_name, kind_name + ".img")
+                original = path.read_bytes()
+                new = typed if full64 == "1" or kind.width == 4 else (kind.serial & ~0xFFFFFFFF) | typed
+                code, values = self.child("change", volume, f"{typed:016X}", full64)
+                self.assertEqual(code, 0)
+                self.assertEqual((values["ran"], values["error"], values["differentVolume"]), ("1", "0", "0"))
+                self.assertEqual(values["fs"], str(FS_NUMBER[kind.fs]))
+                self.assertEqual(values["serialBytes"], str(kind.width))
+                self.assertEqual(int(values["oldSerial"]), kind.serial)
+                self.assertEqual(int(values["newSerial"]), new)
+                self.assert_judged(kind, path, original, new, kind.width)
+                self.assert_backup(values, kind.serial, new)
+                backup = values["backupPath"]
+
+                code, values = self.child("restore", volume, backup, "0", "0", "0")
+                self.assertEqual(code, 0)
+                self.assertEqual((values["ran"], values["error"], values["differentVolume"]), ("1", "0", "0"))
+                self.assertEqual(int(values["newSerial"]), kind.serial)
+                self.assertNotEqual(values["backupPath"], backup)
+                self.assertEqual(path.read_bytes(), original)
+
+                # The saved sectors written back over a changed volume give the image exactly.
+                self.assertEqual(self.child("change", volume, f"{typed:016X}", full64)[0], 0)
+                code, values = self.child("restore", volume, backup, "1", "0", "0")
+                self.assertEqual((code, values["ran"], values["error"]), (0, "1", "0"))
+                self.assertEqual(path.read_bytes(), original)
+                clean, output = im.judge(kind.fs, str(path))
+                self.assertTrue(clean, output)
+
+    def test_the_parent_changes_an_image_through_its_child(self):
+        kind, path, volume = self.image("exFAT", "exfat.img")
+        original = path.read_bytes()
+        r = prefix.checks("launch", volume, "5EB1C0DE")
+        self.assertEqual(r.returncode, 0)
+        values = dict(line.split("=", 1) for line in r.stdout.decode("utf-8").splitlines())
+        self.assertEqual((values["launchError"], values["ran"], values["error"]), ("0", "1", "0"))
+        self.assertEqual(int(values["newSerial"]), 0x5EB1C0DE)
+        self.assert_judged(kind, path, original, 0x5EB1C0DE, kind.width)
+        self.assert_backup(values, kind.serial, 0x5EB1C0DE)
+        self.assertEqual(list(prefix.drive_c.rglob("Dravik-*.tlxresult")), [])
+
+    def test_raw_recovery_over_an_unreadable_boot_sector_needs_force(self):
+        kind, path, volume = self.image("FAT32", "fat32.img")
+        original = path.read_bytes()
+        code, values = self.child("change", volume, "000000000000BEEF", "0")
+        self.assertEqual((code, values["error"]), (0, "0"))
+        backup = values["backupPath"]
+        damaged = bytearray(path.read_bytes())
+        damaged[0:512] = bytes(512)
+        path.write_bytes(damaged)
+
+        code, values = self.child("restore", volume, backup, "1", "0", "0")
+        self.assertEqual((code, values["ran"], values["error"], values["match"]), (0, "1", "6", "2"))
+        self.assertEqual(path.read_bytes(), bytes(damaged))
+
+        code, values = self.child("restore", volume, backup, "1", "1", "0")
+        self.assertEqual((code, values["ran"], values["error"]), (0, "1", "0"))
+        restored = path.read_bytes()
+        self.assertEqual(restored[:512], original[:512])
+        self.assertEqual(restored, original)
+
+    def test_a_backup_of_another_image_is_refused_until_the_check_is_skipped(self):
+        _, other, other_volume = self.image("FAT16", "other.img")
+        code, values = self.child("change", other_volume, "0000000000007777", "0")
+        self.assertEqual((code, values["error"]), (0, "0"))
+        other_backup = values["backupPath"]
+
+        kind, path, volume = self.image("FAT32", "fat32.img")
+        self.assertEqual(self.child("change", volume, "00000000DEADBEEF", "0")[0], 0)
+        changed = path.read_bytes()
+        code, values = self.child("restore", volume, other_backup, "0", "0", "0")
+        self.assertEqual((code, values["ran"], values["differentVolume"], values["error"]), (0, "1", "1", "0"))
+        self.assertEqual(values["backupPath"], "")
+        self.assertEqual(path.read_bytes(), changed)
+
+        code, values = self.child("restore", volume, other_backup, "0", "0", "1")
+        self.assertEqual((code, values["ran"], values["differentVolume"], values["error"]), (0, "1", "0", "0"))
+        self.assertEqual(int(values["newSerial"]), kind.serial)  # the other image's serial before its change
+        self.assertEqual(im.blkid_uuid(str(path)), im.blkid_serial_text(kind, kind.serial))
+
+        # Raw recovery never writes another volume's sectors, whatever is asked.
+        code, values = self.child("restore", volume, other_backup, "1", "1", "0")
+        self.assertEqual((code, values["error"], values["match"]), (0, "6", "1"))
 
 
 class CreatedText(unittest.TestCase):
