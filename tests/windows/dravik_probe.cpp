@@ -50,9 +50,60 @@ std::vector<HWND> topLevelWindows() {
 
 HWND mainWindow() {
     for (HWND window : topLevelWindows())
-        if (const std::wstring title = textOf(window); classOf(window) == L"#32770" && title.starts_with(L"Plinthos"))
+        if (const std::wstring title = textOf(window);
+            classOf(window) == L"#32770" && title.starts_with(L"Plinthos") && GetDlgItem(window, 1002))
             return window;
     return nullptr;
+}
+
+// The topmost message of the program: a dialog titled "Plinthos" without the volume list.
+HWND messageWindow() {
+    for (HWND window : topLevelWindows())
+        if (classOf(window) == L"#32770" && textOf(window) == L"Plinthos" && !GetDlgItem(window, 1002)) return window;
+    return nullptr;
+}
+
+std::vector<HWND> visibleChildren(HWND parent) {
+    std::vector<HWND> found;
+    EnumChildWindows(
+        parent,
+        [](HWND window, LPARAM list) -> BOOL {
+            if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::wstring withoutAccelerator(std::wstring text) {
+    std::erase(text, L'&');
+    return text;
+}
+
+// One line per visible child with text: class, tab, text with line breaks as "\n".
+int printMessage() {
+    HWND message = messageWindow();
+    if (!message) return 1;
+    for (HWND child : visibleChildren(message)) {
+        std::wstring text = textOf(child);
+        if (text.empty()) continue;
+        std::wstring shown;
+        for (wchar_t c : text) shown += c == L'\n' ? std::wstring(L"\\n") : c == L'\r' ? std::wstring() : std::wstring(1, c);
+        print(classOf(child) + L"\t" + shown);
+    }
+    return 0;
+}
+
+// Clicks the message's button with this text (access keys ignored).
+int pressButton(const std::wstring& text) {
+    HWND message = messageWindow();
+    if (!message) return 1;
+    for (HWND child : visibleChildren(message))
+        if (classOf(child) == L"Button" && withoutAccelerator(textOf(child)) == text) {
+            PostMessageW(child, BM_CLICK, 0, 0);
+            return 0;
+        }
+    return 3;
 }
 
 std::wstring numbers(std::initializer_list<long> values) {
@@ -168,8 +219,8 @@ int printRect(HWND main, int id) {
 
 }  // namespace
 
-// dravik_probe windows | texts TITLE | close TITLE | title | rows | rect ID | screen ID | columns | window | resize W H | move X Y |
-//              label | maximize | command ID | device-burst | clipboard | focus
+// dravik_probe windows | texts TITLE | close TITLE | title | rows [ID] | rect ID | screen ID | columns | window | resize W H | move X Y |
+//              label | maximize | command ID | device-burst | clipboard | focus | message | press TEXT
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -177,6 +228,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     LocalFree(argv);
     if (args.size() < 2) return 2;
     const std::wstring& command = args[1];
+    if (command == L"message") return printMessage();
+    if (command == L"press" && args.size() == 3) return pressButton(args[2]);
     if (command == L"clipboard") {
         if (!OpenClipboard(nullptr)) return 3;
         HANDLE data = GetClipboardData(CF_UNICODETEXT);
@@ -221,7 +274,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         print(textOf(main));
         return 0;
     }
-    if (command == L"rows") return printRows(GetDlgItem(main, 1002));
+    if (command == L"rows") return printRows(GetDlgItem(main, args.size() == 3 ? std::stoi(args[2]) : 1002));
     if (command == L"focus") {
         GUITHREADINFO info{};
         info.cbSize = sizeof info;

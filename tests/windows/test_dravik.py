@@ -249,8 +249,11 @@ class Dravik(unittest.TestCase):
             session.click(left + 30, top + 40)  # focus back to the list
             self.assertTrue(wait_for(lambda: session.probe("focus")[1] == ["1002"]), session.probe("focus"))
             session.probe("command", 1012)
-            time.sleep(1)
-            self.assertEqual(session.probe("focus")[1], ["1002"])  # a valid entry: nothing to point at
+            # A valid entry goes on to the confirmation; Cancel ends the change there.
+            self.assertTrue(wait_for(lambda: "Static\tChange the Volume Serial Number?" in session.probe("message")[1]),
+                            session.top_level())
+            self.assertEqual(session.probe("press", "Cancel")[0], 0)
+            self.assertTrue(wait_for(lambda: session.probe("message")[0] != 0), session.top_level())
             entry = [int(v) for v in session.probe("screen", 1008)[1][0].split()]
             session.click(entry[2] - 4, (entry[1] + entry[3]) // 2)
             # Nine characters fill the entry: the last digit makes room for a letter outside A-F.

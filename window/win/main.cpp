@@ -10,6 +10,7 @@
 
 #include "backup/backup_folder.h"
 #include "main_dialog.h"
+#include "win/elevated_child.h"
 #include "resources/resource.h"
 #include "window_state.h"
 
@@ -24,10 +25,6 @@ std::vector<std::wstring> commandLineArguments() {
     LocalFree(arguments);
     return result;
 }
-
-// The elevated instance: runs one operation for its parent window and exits. Until the operations
-// exist, every request is refused with the protocol's usage code.
-int runElevatedRole(const std::vector<std::wstring>& /*arguments*/) { return 2; }
 
 int runWindow(HINSTANCE instance, int showCommand) {
     INITCOMMONCONTROLSEX controls{};
@@ -57,6 +54,6 @@ int runWindow(HINSTANCE instance, int showCommand) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     const std::vector<std::wstring> arguments = commandLineArguments();
-    if (arguments.size() >= 2 && arguments[1] == L"--elevated-op") return runElevatedRole(arguments);
+    if (arguments.size() >= 2 && arguments[1] == L"--elevated-op") return tlx::win::runElevatedChild(arguments);
     return runWindow(instance, showCommand);
 }

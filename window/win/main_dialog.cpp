@@ -4,8 +4,10 @@
 #include <uxtheme.h>
 #include <windowsx.h>
 
+#include "backups_panel.h"
 #include "dialog_texts.h"
 #include "dialogs.h"
+#include "flows.h"
 #include "list_view.h"
 #include "panel.h"
 #include "platform/system.h"
@@ -161,10 +163,12 @@ void onCommand(WindowState& state, int id, int code) {
     case IDC_FULL64:
         if (code == BN_CLICKED) onFull64Clicked(state);
         break;
-    case IDC_CHANGE:
-        // The change flow starts from a valid entry; the elevated operation that follows is not built yet.
-        (void)readNewSerial(state);
-        break;
+    case IDC_CHANGE: changeFlow(state); break;
+    case IDC_RESTORE: restoreSelectedBackup(state); break;
+    case IDC_OPEN_FOLDER: openBackupFolder(state, true); break;
+    case IDM_RESTORE_FROM_FILE: restoreFromFileFlow(state, false); break;
+    case IDM_RECOVER_FROM_FILE: restoreFromFileFlow(state, true); break;
+    case IDM_OPEN_BACKUP_FOLDER: openBackupFolder(state, false); break;
     case IDM_REFRESH: refreshVolumes(state); break;
     case IDM_EXIT: DestroyWindow(state.mainWindow); break;
     case IDM_WHAT_IS: showWhatIs(state); break;
@@ -180,7 +184,7 @@ void onCommand(WindowState& state, int id, int code) {
         break;
     case IDM_RESTART_AS_ADMIN: restartAsAdministrator(state); break;
     case IDM_COMMAND_LINE_TOOL: showCommandLineTool(state); break;
-    default: break;  // restore, recovery and the backups folder come with the operations
+    default: break;
     }
 }
 
@@ -193,6 +197,8 @@ void onNotify(WindowState& state, const NMHDR& header) {
         case NM_DBLCLK: SetFocus(GetDlgItem(state.mainWindow, IDC_NEW_SERIAL)); break;
         default: break;
         }
+    } else if (header.hwndFrom == state.backupList && header.code == NM_DBLCLK) {
+        restoreSelectedBackup(state);
     } else if (header.idFrom == IDC_WHATS_THIS && (header.code == NM_CLICK || header.code == NM_RETURN)) {
         showWhatIs(state);
     }

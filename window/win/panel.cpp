@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "backups_panel.h"
 #include "bootsector/serial.h"
 #include "panel_text.h"
 #include "platform/system.h"
@@ -51,8 +52,7 @@ void updatePanel(WindowState& state) {
     EnableWindow(control(state, IDC_CHANGE), canChange);
     EnableWindow(control(state, IDC_FULL64), canChange && ntfs);
     EnableWindow(control(state, IDC_OPEN_FOLDER), volume != nullptr);
-    // The backups list of the selected volume belongs to the backups panel, which is not built yet.
-    EnableWindow(control(state, IDC_RESTORE), FALSE);
+    fillBackupList(state);
 }
 
 void updateHints(WindowState& state) {
