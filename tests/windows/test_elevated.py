@@ -2,8 +2,9 @@
 """Dravik's elevated instance under Wine, in a private prefix: the child role started by hand (argument
 checks, exit codes, the result file it writes) and the parent's launch, wait and read-back.
 
-Both sides are driven through win_elevated_checks.exe, which links the same code as the window and is its
-own child. Nothing here may change a volume: the only volumes named do not exist, and the host's folders
+The child role is started by hand as Dravik.exe --elevated-op; the parent side is driven through
+win_elevated_checks.exe, which links the same code as the window and is its own child, so it can also
+play a child that misbehaves. Nothing here may change a volume: the only volumes named do not exist, and the host's folders
 are unmapped from the prefix first.
 """
 import os
@@ -17,8 +18,9 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "fixtures"))
 import images as im  # noqa: E402
 import test_wine  # noqa: E402  (its private prefix: only C: and a read-only FAT image are mapped)
 
-CHECKS = (Path(test_wine.QORIN_EXE).resolve().parents[1] / "tests" / "windows" / "win_elevated_checks.exe"
-          if test_wine.QORIN_EXE else None)
+BUILD = Path(test_wine.QORIN_EXE).resolve().parents[1] if test_wine.QORIN_EXE else None
+CHECKS = BUILD / "tests" / "windows" / "win_elevated_checks.exe" if BUILD else None
+DRAVIK = BUILD / "window" / "Dravik.exe" if BUILD else None
 RESULT_KEYS = ["ran", "differentVolume", "parseError", "error", "systemError", "planError", "detect", "mode", "match",
                "encryption", "restartRequired", "applyOutcome", "applyFailure", "applyRegion", "applySystemError",
                "fs", "serialBytes", "oldSerial", "newSerial", "backupPath", "backupError"]
@@ -28,20 +30,25 @@ def skip_reason():
     reason = test_wine.skip_reason()
     if reason:
         return reason
-    if not CHECKS.is_file():
-        return f"{CHECKS} does not exist (build the mingw preset first)"
+    for program in (CHECKS, DRAVIK):
+        if not program.is_file():
+            return f"{program} does not exist (build the mingw preset first)"
     return None
 
 
 class Prefix(test_wine.Wine):
-    """The console tests' prefix, with the checks program beside qorin.exe in C:\\plinthos."""
+    """The console tests' prefix, with Dravik and the checks program beside qorin.exe in C:\\plinthos."""
 
     def __init__(self):
         super().__init__()
         shutil.copy(CHECKS, self.work / "checks.exe")
+        shutil.copy(DRAVIK, self.work / "Dravik.exe")
 
     def checks(self, *args):
         return self.run("C:\\plinthos\\checks.exe", *args)
+
+    def dravik(self, *args):
+        return self.run("C:\\plinthos\\Dravik.exe", *args)
 
     def snapshot(self):
         """Every file under drive_c with its size and modification time, to see that nothing was touched."""
@@ -104,7 +111,7 @@ class ChildRole(unittest.TestCase):
         for args, code in cases:
             with self.subTest(args=args):
                 before = prefix.snapshot()
-                r = prefix.checks(*args)
+                r = prefix.dravik(*args)
                 self.assertEqual(r.returncode, code, r.stdout + r.stderr)
                 self.assertEqual(prefix.snapshot(), before)
                 self.assertEqual(self.result.read_bytes(), b"")
@@ -116,7 +123,7 @@ class ChildRole(unittest.TestCase):
         # The extension in capitals is accepted; the volume does not exist, so the operation ran and failed.
         upper = prefix.work / "R2.TLXRESULT"
         upper.write_bytes(b"")
-        r = prefix.checks("--elevated-op", "C:\\plinthos\\R2.TLXRESULT", "change", "Q:\\no volume\\",
+        r = prefix.dravik("--elevated-op", "C:\\plinthos\\R2.TLXRESULT", "change", "Q:\\no volume\\",
                        "000000001234ABCD", "0")
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         pairs = result_lines(upper.read_bytes())
@@ -134,7 +141,7 @@ class ChildRole(unittest.TestCase):
         for raw in ("0", "1"):
             with self.subTest(raw=raw):
                 self.result.write_bytes(b"")
-                r = prefix.checks("--elevated-op", "C:\\plinthos\\r.tlxresult", "restore", "Q:\\",
+                r = prefix.dravik("--elevated-op", "C:\\plinthos\\r.tlxresult", "restore", "Q:\\",
                                "C:\\plinthos\\bad.tlxbak", raw, "0", "0")
                 self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
                 values = dict(result_lines(self.result.read_bytes()))
@@ -179,7 +186,7 @@ class ChildOnImages(unittest.TestCase):
         """Runs the child with a fresh result file; its exit code and the result's keys and values."""
         result = prefix.work / "x.tlxresult"
         result.write_bytes(b"")
-        r = prefix.checks("--elevated-op", "C:\\plinthos\\x.tlxresult", *args)
+        r = prefix.dravik("--elevated-op", "C:\\plinthos\\x.tlxresult", *args)
         pairs = result_lines(result.read_bytes()) if result.stat().st_size else []
         result.unlink()
         if pairs:
