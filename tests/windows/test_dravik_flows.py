@@ -64,11 +64,11 @@ class Flows(unittest.TestCase):
         if session.dravik:
             session.stop()
 
-    def message(self, seconds=30):
+    def message(self, seconds=60):
         """The lines of the program's topmost message: [class, text] with line breaks as \\n."""
         lines = []
         self.assertTrue(test_dravik.wait_for(lambda: lines.extend(session.probe("message")[1]) or bool(lines),
-                                             seconds), "no message appeared")
+                                             seconds), f"no message appeared: {session.top_level()}")
         time.sleep(0.5)  # let it paint before a screenshot
         return [line.split("\t", 1) for line in session.probe("message")[1]]
 
@@ -76,7 +76,7 @@ class Flows(unittest.TestCase):
         """Clicks a button of the message and waits until that message is gone."""
         shown = session.probe("message")[1][:1]
         self.assertEqual(session.probe("press", text)[0], 0, text)
-        self.assertTrue(test_dravik.wait_for(lambda: session.probe("message")[1][:1] != shown), shown)
+        self.assertTrue(test_dravik.wait_for(lambda: session.probe("message")[1][:1] != shown, 60), shown)
 
     def expect_message(self, instruction, buttons):
         """Checks the message's main instruction and buttons; returns its content."""
@@ -127,7 +127,8 @@ class Flows(unittest.TestCase):
         self.select_c()
         session.probe("command", 40003)
         self.assertTrue(test_dravik.wait_for(
-            lambda: any(title == "Restore a serial from a backup" for _, title in session.top_level())))
+            lambda: any(title == "Restore a serial from a backup" for _, title in session.top_level()), 60),
+            session.top_level())
         session.screenshot("3-open-backup-file")
         self.type_into("Restore a serial from a backup", "C:\\plinthos\\damaged.tlxbak")
         content = self.expect_message("This backup file can't be used", ["OK"])
