@@ -50,12 +50,24 @@ bool writeBack(SectorDevice& device, const RegionWrite& region, std::vector<std:
     return failedStep == ApplyStep::WriteFailed && readAndCompare(device, region, region.before, buffer, readOk);
 }
 
+// Whether a region this change wrote and verified still needs its old bytes. Only while it holds
+// exactly what this change wrote: another writer's bytes there are not ours to overwrite. When it
+// cannot be read, it is written back anyway.
+bool stillOurs(SectorDevice& device, const RegionWrite& region, std::vector<std::uint8_t>& buffer) {
+    bool readOk = false;
+    return !readAndCompare(device, region, region.before, buffer, readOk) && (!readOk || buffer == region.after);
+}
+
 // Writes back regions [0, end) from the last down to the first, on past any that will not go back.
-bool rollBack(SectorDevice& device, const std::vector<RegionWrite>& regions, std::size_t end,
+// Those below `verified` were written and verified earlier; the one at `verified`, if inside `end`,
+// failed its own write or verification and may hold part of it, so it always goes back.
+bool rollBack(SectorDevice& device, const std::vector<RegionWrite>& regions, std::size_t end, std::size_t verified,
               std::vector<std::uint8_t>& buffer) {
     bool complete = true;
-    for (std::size_t k = end; k-- > 0;)
+    for (std::size_t k = end; k-- > 0;) {
+        if (k < verified && !stillOurs(device, regions[k], buffer)) continue;
         if (!writeBack(device, regions[k], buffer)) complete = false;
+    }
     return complete;
 }
 
@@ -162,8 +174,8 @@ void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, 
                     result.applyFailure = step;
                     result.applyRegion = j;
                     result.applySystemError = error;
-                    result.applyOutcome = rollBack(device, regions, j, buffer) ? ApplyOutcome::RolledBack
-                                                                               : ApplyOutcome::RollbackFailed;
+                    result.applyOutcome = rollBack(device, regions, j, j, buffer) ? ApplyOutcome::RolledBack
+                                                                                  : ApplyOutcome::RollbackFailed;
                 }
                 break;
             }
@@ -178,8 +190,8 @@ void applyPlan(SectorDevice& device, PlanResult&& planResult, BackupSink& sink, 
             result.applyRegion = j;
             result.applyFailure = failedStep;
             // Back from the failed region itself down to the first.
-            result.applyOutcome = rollBack(device, regions, j + 1, buffer) ? ApplyOutcome::RolledBack
-                                                                           : ApplyOutcome::RollbackFailed;
+            result.applyOutcome = rollBack(device, regions, j + 1, j, buffer) ? ApplyOutcome::RolledBack
+                                                                              : ApplyOutcome::RollbackFailed;
             break;
         }
         if (entered) window.leave();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -56,13 +57,16 @@ PlanResult fat32Plan(const std::vector<std::uint8_t>& image, std::uint32_t bytes
     return result;
 }
 
-enum class Disk { Before, After, MainOnlyAfter, BeforeWithAlteration };
+enum class Disk { Before, After, MainOnlyAfter, BeforeWithAlteration, BackupAfterWithAlterations };
 
 struct Faults {
     std::vector<std::pair<unsigned, std::uint32_t>> failReads, failWrites;
     std::vector<unsigned> corruptReads;
     unsigned alterBeforeRead = 0;        // read number; alters a byte of the sector it is about to read
     std::uint64_t alterSector = 0;
+    // Another writer at the same read: alters a byte of this sector too, or puts its original bytes back.
+    std::int64_t peerSector = -1;
+    bool peerRestores = false;
 };
 
 struct ApplyCase {
@@ -102,39 +106,51 @@ const ApplyCase kApplyCases[] = {
      ApplyOutcome::NothingWritten, ApplyStep::Changed, 0, 0, false, Disk::BeforeWithAlteration, "R6 R0 S R6"},
     {"region 1 changed after region 0 was written", 512, WriteMode::InPlace, true, {{}, {}, {}, 5, 0},
      ApplyOutcome::RolledBack, ApplyStep::Changed, 1, 0, false, Disk::BeforeWithAlteration,
-     "R6 R0 S R6 E W6 R6 R0 W6 R6 L"},
+     "R6 R0 S R6 E W6 R6 R0 R6 W6 R6 L"},
     {"reading region 1 again before its write fails", 512, WriteMode::Locked, true, {{{5, 1117}}, {}, {}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::ReadFailed, 1, 1117, false, Disk::Before,
-     "R6 R0 S R6 E W6 R6 R0 W6 R6 L"},
+     "R6 R0 S R6 E W6 R6 R0 R6 W6 R6 L"},
     {"write of region 0 fails", 512, WriteMode::Locked, true, {{}, {{1, 31}}, {}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 0, 31, false, Disk::Before, "R6 R0 S R6 E W6 W6 R6 L"},
     {"write of region 1 fails", 512, WriteMode::Locked, true, {{}, {{2, 31}}, {}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 1, 31, false, Disk::Before,
-     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
+     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 R6 W6 R6 L"},
     {"in place, write of region 1 fails", 512, WriteMode::InPlace, true, {{}, {{2, 31}}, {}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 1, 31, false, Disk::Before,
-     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
+     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 R6 W6 R6 L"},
     {"verification of region 0 differs", 512, WriteMode::Locked, true, {{}, {}, {4}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::VerifyFailed, 0, 0, false, Disk::Before, "R6 R0 S R6 E W6 R6 W6 R6 L"},
     {"verification read of region 1 fails", 512, WriteMode::Locked, true, {{{6, 1117}}, {}, {}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::VerifyFailed, 1, 1117, false, Disk::Before,
-     "R6 R0 S R6 E W6 R6 R0 W0 R0 W0 R0 W6 R6 L"},
+     "R6 R0 S R6 E W6 R6 R0 W0 R0 W0 R0 R6 W6 R6 L"},
     {"rollback write fails but the region still holds its old bytes", 512, WriteMode::Locked, true,
      {{}, {{2, 19}, {3, 19}}, {}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 1, 19, false, Disk::Before,
-     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
+     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 R6 W6 R6 L"},
     {"read-only media refuse every write", 512, WriteMode::Locked, true, {{}, {{1, 19}, {2, 19}}, {}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 0, 19, false, Disk::Before, "R6 R0 S R6 E W6 W6 R6 L"},
     {"region 1 differs and will not go back; region 0 still does", 512, WriteMode::Locked, true,
      {{}, {{3, 1117}}, {6}, 0, 0},
      ApplyOutcome::RollbackFailed, ApplyStep::VerifyFailed, 1, 0, false, Disk::MainOnlyAfter,
-     "R6 R0 S R6 E W6 R6 R0 W0 R0 W0 R0 W6 R6 L"},
+     "R6 R0 S R6 E W6 R6 R0 W0 R0 W0 R0 R6 W6 R6 L"},
     {"rollback read-back of region 1 fails", 512, WriteMode::Locked, true, {{{6, 1117}}, {{2, 31}}, {}, 0, 0},
      ApplyOutcome::RollbackFailed, ApplyStep::WriteFailed, 1, 31, false, Disk::Before,
-     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
-    {"rollback of region 0 reads back other bytes", 512, WriteMode::Locked, true, {{}, {{2, 31}}, {7}, 0, 0},
+     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 R6 W6 R6 L"},
+    {"rollback of region 0 reads back other bytes", 512, WriteMode::Locked, true, {{}, {{2, 31}}, {8}, 0, 0},
      ApplyOutcome::RollbackFailed, ApplyStep::WriteFailed, 1, 31, false, Disk::Before,
-     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
+     "R6 R0 S R6 E W6 R6 R0 W0 W0 R0 R6 W6 R6 L"},
+    {"region 0 rewritten by another writer, then region 1 found changed", 512, WriteMode::InPlace, true,
+     {{}, {}, {}, 5, 0, 6},
+     ApplyOutcome::RolledBack, ApplyStep::Changed, 1, 0, false, Disk::BackupAfterWithAlterations,
+     "R6 R0 S R6 E W6 R6 R0 R6 L"},
+    {"region 0 cannot be read before its write-back, so it goes back", 512, WriteMode::InPlace, true,
+     {{{6, 1117}}, {}, {}, 5, 0},
+     ApplyOutcome::RolledBack, ApplyStep::Changed, 1, 0, false, Disk::BeforeWithAlteration,
+     "R6 R0 S R6 E W6 R6 R0 R6 W6 R6 L"},
+    {"region 0 already back to its old bytes, then region 1 found changed", 512, WriteMode::InPlace, true,
+     {{}, {}, {}, 5, 0, 6, true},
+     ApplyOutcome::RolledBack, ApplyStep::Changed, 1, 0, false, Disk::BeforeWithAlteration,
+     "R6 R0 S R6 E W6 R6 R0 R6 L"},
 };
 
 // A plan the planner read a moment ago: on a locked volume the backup follows at once, and each
@@ -152,10 +168,10 @@ const ApplyCase kJustReadCases[] = {
      ApplyOutcome::NothingWritten, ApplyStep::ReadFailed, 0, 1117, false, Disk::Before, "S R6"},
     {"region 1 changed after region 0 was written", 512, WriteMode::Locked, true, {{}, {}, {}, 3, 0},
      ApplyOutcome::RolledBack, ApplyStep::Changed, 1, 0, false, Disk::BeforeWithAlteration,
-     "S R6 E W6 R6 R0 W6 R6 L"},
+     "S R6 E W6 R6 R0 R6 W6 R6 L"},
     {"write of region 1 fails", 512, WriteMode::Locked, true, {{}, {{2, 31}}, {}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::WriteFailed, 1, 31, false, Disk::Before,
-     "S R6 E W6 R6 R0 W0 W0 R0 W6 R6 L"},
+     "S R6 E W6 R6 R0 W0 W0 R0 R6 W6 R6 L"},
     {"verification of region 0 differs", 512, WriteMode::Locked, true, {{}, {}, {2}, 0, 0},
      ApplyOutcome::RolledBack, ApplyStep::VerifyFailed, 0, 0, false, Disk::Before, "S R6 E W6 R6 W6 R6 L"},
 };
@@ -171,8 +187,17 @@ void runApplyCase(const ApplyCase& c, PlanReading reading) {
     for (auto [number, error] : c.faults.failWrites) fault.failWrite(number, error);
     for (unsigned number : c.faults.corruptReads) fault.corruptRead(number);
     const std::size_t alteredByte = c.faults.alterSector * 512 + 300;
+    const std::size_t peerByte = static_cast<std::size_t>(c.faults.peerSector) * 512 + 300;
     if (c.faults.alterBeforeRead != 0)
-        fault.beforeRead(c.faults.alterBeforeRead, [&] { memory.bytes()[alteredByte] ^= 0x5A; });
+        fault.beforeRead(c.faults.alterBeforeRead, [&] {
+            memory.bytes()[alteredByte] ^= 0x5A;
+            if (c.faults.peerSector < 0) return;
+            if (c.faults.peerRestores)
+                std::copy_n(original.begin() + static_cast<std::ptrdiff_t>(peerByte - 300), 512,
+                            memory.bytes().begin() + static_cast<std::ptrdiff_t>(peerByte - 300));
+            else
+                memory.bytes()[peerByte] ^= 0x5A;
+        });
 
     PlanResult planResult = fat32Plan(original, c.bytesPerSector);
     const ChangePlan expectedPlan = planResult.plan;
@@ -226,6 +251,11 @@ void runApplyCase(const ApplyCase& c, PlanReading reading) {
     case Disk::After: expected = test::withSerialAt(original, {0, 6u * n * 512}, 67, kNewSerial, 4); break;
     case Disk::MainOnlyAfter: expected = test::withSerialAt(original, {0}, 67, kNewSerial, 4); break;
     case Disk::BeforeWithAlteration: expected[alteredByte] ^= 0x5A; break;
+    case Disk::BackupAfterWithAlterations:
+        expected = test::withSerialAt(original, {6u * n * 512}, 67, kNewSerial, 4);
+        expected[alteredByte] ^= 0x5A;
+        expected[peerByte] ^= 0x5A;
+        break;
     }
     EXPECT_TRUE(memory.bytes() == expected);
 }
