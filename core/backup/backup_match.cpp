@@ -168,4 +168,37 @@ bool regionsWhereTheyBelong(const BootSectorBackup& backup) {
     return true;
 }
 
+bool soundCopyLeftOut(const BootSectorBackup& backup, SectorDevice& device) {
+    for (const BackupRegion& region : backup.regions)
+        if (region.kind == BootRegion::BackupBootSector || region.kind == BootRegion::ExFatBackupRegion)
+            return false;
+    const BackupRegion* boot = savedBootRegion(backup);
+    const std::uint32_t deviceSector = device.sectorSize();
+    if (!boot || deviceSector == 0)
+        return false;
+    const BootSectorInfo info = detectBootSector(boot->bytes);
+    if (info.status != DetectStatus::Ok || info.bytesPerSector < deviceSector || info.bytesPerSector % deviceSector != 0)
+        return false;
+
+    const std::uint64_t n = info.bytesPerSector / deviceSector;
+    std::uint64_t first = 0;
+    std::uint64_t count = n;
+    if (info.fsType == FsType::FAT32 && info.backupBootSector != 0)
+        first = std::uint64_t{info.backupBootSector} * n;
+    else if (info.fsType == FsType::NTFS && info.totalSectors < UINT64_MAX / info.bytesPerSector)
+        first = info.totalSectors * n;
+    else if (info.fsType == FsType::exFAT)
+        first = count = kExFatRegionSectors * n;
+    else
+        return false;
+
+    // An unreadable copy is not one a change could have saved.
+    std::vector<std::uint8_t> copy(count * deviceSector, 0);
+    if (!device.readSectors(first, static_cast<std::uint32_t>(count), copy.data()))
+        return false;
+    if (!sameGeometry(copy, info))
+        return false;
+    return info.fsType != FsType::exFAT || verifyExfatBootRegion(copy, info.bytesPerSector);
+}
+
 }  // namespace tlx

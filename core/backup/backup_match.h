@@ -20,4 +20,9 @@ enum class BackupMatch : std::int32_t { Same = 0, Different = 1, Undetermined = 
 // file system and geometry. Digests are unkeyed, so an edited file must never aim saved bytes elsewhere.
 [[nodiscard]] bool regionsWhereTheyBelong(const BootSectorBackup& backup);
 
+// Does the volume hold a sound copy (FAT32 or NTFS backup boot sector, exFAT backup region of the same
+// geometry) that the backup left out? A change saves every such copy before rewriting it, so raw recovery
+// from such a file would leave the copy at the changed serial while the main sector goes back.
+[[nodiscard]] bool soundCopyLeftOut(const BootSectorBackup& backup, SectorDevice& device);
+
 }  // namespace tlx

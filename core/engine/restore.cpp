@@ -29,10 +29,11 @@ void recoverOnDevice(LockableDevice& device, const BootSectorBackup& backup, Bac
         return;
 
     // Saved bytes are only ever written where and as what their own boot sector says they belong on
-    // this device; a file that contradicts itself is refused even with force, before any comparison.
+    // this device; a file that contradicts itself, or that lacks a copy the volume soundly holds (the
+    // change would have saved it), is refused even with force.
     BackupMatch match = BackupMatch::Different;
     if (device.sectorSize() == backup.deviceSector && regionsWhereTheyBelong(backup))
-        match = matchBackup(backup, device);
+        match = soundCopyLeftOut(backup, device) ? BackupMatch::Different : matchBackup(backup, device);
     result.match = static_cast<std::int32_t>(match);
     if (match == BackupMatch::Different || (match == BackupMatch::Undetermined && !force)) {
         result.error = ApplyFailure::BackupMismatch;

@@ -204,6 +204,57 @@ TEST(BackupMatch, PlanBackupMatchesItsOwnVolume) {
     }
 }
 
+// `sectors` of 0xE5 with `bytes` placed at `sector`.
+Bytes imageWith(std::size_t sectors, std::initializer_list<std::pair<std::size_t, Bytes>> parts) {
+    Bytes image(sectors * 512, 0xE5);
+    for (const auto& [sector, bytes] : parts)
+        std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(sector * 512));
+    return image;
+}
+
+// A backup holding only the main region is refused for recovery only where the volume holds a sound copy.
+TEST(BackupMatch, SoundCopyLeftOut) {
+    const Bytes main = fat32();
+    const Bytes copy = fat32([](auto& p) { p.serial = 0x0000BEEF; });
+    const Bytes noField = fat32([](auto& p) { p.backupBootSector = 0; });
+    const Bytes ntfsMain = ntfs([](auto& p) { p.totalSectors = 40; });
+    const Bytes exfatMain = exfatRegion();
+    const Bytes exfatBroken = withByte(exfatMain, 11 * 512, exfatMain[11 * 512] ^ 1);
+    const auto fat32Only = [](const Bytes& boot) {
+        return backupOf(FsType::FAT32, 512, 512, {region(BootRegion::BootSector, 0, 512, boot)});
+    };
+    const BootSectorBackup ntfsOnly =
+        backupOf(FsType::NTFS, 512, 512, {region(BootRegion::BootSector, 0, 512, ntfsMain)});
+    const BootSectorBackup exfatOnly =
+        backupOf(FsType::exFAT, 512, 512, {region(BootRegion::ExFatMainRegion, 0, 512, exfatMain)});
+    struct Case {
+        const char* name;
+        BootSectorBackup backup;
+        Bytes image;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"FAT32 copy at sector 6", fat32Only(main), imageWith(16, {{0, main}, {6, copy}}), true},
+        {"FAT32 copy held by the backup", backupOf(FsType::FAT32, 512, 512,
+                                                   {region(BootRegion::BackupBootSector, 6, 512, copy),
+                                                    region(BootRegion::BootSector, 0, 512, main)}),
+         imageWith(16, {{0, main}, {6, copy}}), false},
+        {"FAT32 backup field 0", fat32Only(noField), imageWith(16, {{0, noField}, {6, copy}}), false},
+        {"FAT32 copy of another length", fat32Only(main),
+         imageWith(16, {{0, main}, {6, fat32([](auto& p) { p.totalSectors = 2097152; })}}), false},
+        {"FAT32 copy that is no boot sector", fat32Only(main), imageWith(16, {{0, main}}), false},
+        {"NTFS copy after the file system", ntfsOnly, imageWith(41, {{0, ntfsMain}, {40, ntfsMain}}), true},
+        {"NTFS copy beyond the device", ntfsOnly, imageWith(40, {{0, ntfsMain}}), false},
+        {"exFAT backup region sound", exfatOnly, imageWith(32, {{0, exfatMain}, {12, exfatMain}}), true},
+        {"exFAT backup region checksum broken", exfatOnly, imageWith(32, {{0, exfatMain}, {12, exfatBroken}}), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryDevice device(512, c.image);
+        EXPECT_EQ(soundCopyLeftOut(c.backup, device), c.expected);
+    }
+}
+
 // Raw recovery writes a region only where a copy of that kind lies.
 TEST(BackupMatch, RegionsWhereTheyBelong) {
     const Bytes boot = fat32();

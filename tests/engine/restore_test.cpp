@@ -104,6 +104,8 @@ const std::vector<RawCase>& rawCases() {
     const auto zeroBootSector = [](std::vector<std::uint8_t>& bytes) {
         std::fill(bytes.begin(), bytes.begin() + 512, 0);
     };
+    // Every backup here lists its copy first.
+    const auto dropCopy = [](BootSectorBackup& backup) { backup.regions.erase(backup.regions.begin()); };
     static const std::vector<RawCase> cases = {
         {"FAT32 after a change", Volume::Fat32, nullptr, nullptr, false, {},
          {.fsType = FsType::FAT32, .oldSerial = kLaterSerial, .newSerial = kSavedSerial, .regions = 2}, true, true},
@@ -164,6 +166,18 @@ const std::vector<RawCase>& rawCases() {
         {"backup from a 4096-byte-sector device", Volume::Fat32, nullptr,
          [](BootSectorBackup& backup) { backup.deviceSector = 4096; }, true, {},
          {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"FAT32 backup without the copy the volume holds, with force", Volume::Fat32, nullptr, dropCopy, true, {},
+         {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"NTFS backup without the copy the volume holds, with force", Volume::Ntfs, nullptr, dropCopy, true, {},
+         {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"exFAT backup without the region the volume holds, with force", Volume::ExFat, nullptr, dropCopy, true, {},
+         {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"FAT32 backup without a copy, the volume's copy no boot sector", Volume::Fat32,
+         [](auto& bytes) { std::fill(bytes.begin() + 6 * 512, bytes.begin() + 7 * 512, 0); }, dropCopy, false, {},
+         {.fsType = FsType::FAT32, .oldSerial = kLaterSerial, .newSerial = kSavedSerial, .regions = 1}, true, true},
+        {"exFAT backup without a copy, the volume's region checksum broken", Volume::ExFat,
+         [](auto& bytes) { bytes[23 * 512] ^= 1; }, dropCopy, false, {},
+         {.fsType = FsType::exFAT, .oldSerial = kLaterSerial, .newSerial = kSavedSerial, .regions = 1}, true, true},
         {"NTFS lock refused is never written in place", Volume::Ntfs, nullptr, nullptr, false, {.lockOk = false},
          {.error = ApplyFailure::VolumeInUse, .systemError = 5}, false, false},
         {"FAT32 lock refused", Volume::Fat32, nullptr, nullptr, true, {.lockOk = false},
@@ -209,7 +223,20 @@ TEST(RecoverRaw, WholeOutcome) {
             recoverRaw(volumes, test::volumeNameFor(c.setup), backup, sink, c.force, window);
 
         test::expectResult(result, c.expect);
-        EXPECT_TRUE(volumes.memory.bytes() == (c.restored ? savedImage(c.volume) : current));
+        // Restored means every region the backup holds is back as saved; the rest stays as it was.
+        std::vector<std::uint8_t> expected = current;
+        if (c.restored) {
+            for (const BackupRegion& region : backup.regions) {
+                const auto from = static_cast<std::ptrdiff_t>(region.firstSector * 512);
+                const auto to = static_cast<std::ptrdiff_t>((region.firstSector + region.sectorCount) * 512);
+                std::copy(savedImage(c.volume).begin() + from, savedImage(c.volume).begin() + to,
+                          expected.begin() + from);
+            }
+        }
+        EXPECT_TRUE(volumes.memory.bytes() == expected);
+        if (c.restored && backup.regions.size() == 2) {
+            EXPECT_TRUE(volumes.memory.bytes() == savedImage(c.volume));
+        }
         EXPECT_EQ(sink.calls, c.saved ? 1u : 0u);
         if (c.saved) {
             // The new backup holds the sectors as they were before this recovery.

@@ -100,6 +100,13 @@ def relabelled(old, new):
     return craft
 
 
+def dropped(kind_):
+    """Only the main region kept, while the volume still holds a sound copy the change saved and rewrote."""
+    def craft(header, regions, image):
+        return header, [(k, f, d) for k, f, d in regions if k != kind_]
+    return craft
+
+
 def copy_data(kind_, data):
     def craft(header, regions, image):
         return header, replace_region(regions, kind_, data=data(regions))
@@ -164,6 +171,10 @@ CASES = [
     ("FAT32 copy with other boot code", "FAT32", copy_data("BackupBootSector", other_boot_code)),
     ("NTFS copy with other boot code", "NTFS", copy_data("BackupBootSector", other_boot_code)),
     ("exFAT backup region with other boot code", "exFAT", copy_data("ExFatBackupRegion", exfat_backup_other_boot_code)),
+    # The copy left out: recovery would put the main sector back and leave the copy at the new serial.
+    ("FAT32 without its backup boot sector", "FAT32", dropped("BackupBootSector")),
+    ("NTFS without its backup boot sector", "NTFS", dropped("BackupBootSector")),
+    ("exFAT without its backup region", "exFAT", dropped("ExFatBackupRegion")),
 ]
 
 
