@@ -14,14 +14,6 @@
 
 namespace tlx::win {
 
-namespace {
-
-bool isFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-}  // namespace
 
 void fillBackupList(WindowState& state) {
     ListView_DeleteAllItems(state.backupList);

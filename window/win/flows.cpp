@@ -53,11 +53,6 @@ TaskIcon taskIcon(DialogIcon icon) {
     return TaskIcon::Error;
 }
 
-bool isFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // The shutdown privilege is asked for, but ExitWindowsEx alone says whether Windows restarts.
 bool restartWindows() {
     HANDLE token = nullptr;

@@ -32,5 +32,7 @@ struct TaskMessage {
 int showTaskMessage(HWND owner, const TaskMessage& message);
 // "open" through the shell without an owner: links and web pages.
 void openInShell(const std::wstring& target);
+// True for an existing folder (not a file).
+bool isFolder(const std::wstring& path);
 
 }  // namespace tlx::win
