@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -53,9 +54,11 @@ TEST(UtcNow, LiesBetweenTwoReadingsOfTheSystemClock) {
     const std::string saved = zone ? zone : "";
     setenv("TZ", "PST8PDT", 1);
     tzset();
-    const std::time_t before = std::time(nullptr);
+    // The same clock as utcNow: time() reads a coarse clock that may still show the previous second.
+    const auto reading = [] { return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()); };
+    const std::time_t before = reading();
     const UtcTime now = utcNow();
-    const std::time_t after = std::time(nullptr);
+    const std::time_t after = reading();
     if (zone) setenv("TZ", saved.c_str(), 1);
     else unsetenv("TZ");
     tzset();

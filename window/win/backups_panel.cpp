@@ -14,7 +14,6 @@
 
 namespace tlx::win {
 
-
 void fillBackupList(WindowState& state) {
     ListView_DeleteAllItems(state.backupList);
     state.backups.clear();
