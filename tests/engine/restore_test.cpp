@@ -129,6 +129,28 @@ const std::vector<RawCase>& rawCases() {
          {.fsType = FsType::FAT32, .oldSerial = kLaterSerial, .newSerial = kSavedSerial, .regions = 2}, true, true},
         {"another volume, even with force", Volume::Fat32, [](auto& bytes) { bytes[13] = 16; }, nullptr, true, {},
          {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"zeroed boot sector, the volume's copy of another cluster size, with force", Volume::Fat32,
+         [&](auto& bytes) {
+             zeroBootSector(bytes);
+             bytes[6 * 512 + 13] = 1;
+         },
+         nullptr, true, {}, {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"zeroed main region, the volume's backup region of another cluster size, with force", Volume::ExFat,
+         [&](auto& bytes) {
+             zeroBootSector(bytes);
+             bytes[12 * 512 + 109] += 3;
+         },
+         nullptr, true, {}, {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"FAT32 copy over the FSInfo sector its backup field names, with force", Volume::Fat32,
+         [](auto& bytes) {
+             test::putLE(bytes, 50, 1, 2);
+             std::fill(bytes.begin() + 512, bytes.begin() + 1024, std::uint8_t{0x52});
+         },
+         [](BootSectorBackup& backup) {
+             for (BackupRegion& region : backup.regions) test::putLE(region.bytes, 50, 1, 2);
+             backup.regions[0].firstSector = 1;
+         },
+         true, {}, {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
         {"backup boot sector position altered, with force", Volume::Fat32, nullptr,
          [](BootSectorBackup& backup) { backup.regions[0].firstSector = 7; }, true, {},
          {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
