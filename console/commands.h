@@ -30,6 +30,8 @@ int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial new
 [[nodiscard]] bool pathsRecordable(const VolumeInfo& info);
 [[nodiscard]] std::wstring lineBreakInPathText();
 [[nodiscard]] FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info);
+// The folder a failed save names: the one refused as untrusted, else the backups folder.
+[[nodiscard]] std::wstring savedToFolder(const CommandLine& line, const FileBackupSink& sink);
 // An in-use report gets one more line when qorin itself runs from that volume.
 void addInUseLine(OutcomeReport& report, const ChangeResult& result, const VolumeInfo& info,
                   const std::wstring& drive);

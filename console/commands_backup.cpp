@@ -44,6 +44,10 @@ std::wstring untrustedBackupText(const std::wstring& path) {
     return L"Warning: a less privileged user could have changed " + path + L".";
 }
 
+std::wstring untrustedFolderText(const std::wstring& folder, std::uint32_t error) {
+    return L"The backups in " + folder + L" can't be trusted: " + errorText(error) + L" Nothing was restored.";
+}
+
 std::int32_t matchVolume(const std::wstring& volume, const BootSectorBackup& backup) {
     std::uint32_t error = 0;
     std::unique_ptr<LockableDevice> device = systemVolumes().open(volume, DeviceAccess::Read, error);
@@ -150,6 +154,11 @@ int restoreCommand(const CommandLine& line) {
     if (line.arguments.size() == 2) {
         path = line.arguments[1];
     } else {
+        // "The latest" means something only in folders no less privileged user could have planted or swapped.
+        if (const auto refusal = untrustedBackupFolder(line.backupDir, perVolumeBackupFolder(line.backupDir, volumeNameOf(*info)))) {
+            printErrorLine(untrustedFolderText(refusal->folder, refusal->error));
+            return 9;
+        }
         // The latest file only an administrator could have written; planted ones are named and passed over.
         for (const BackupListEntry& entry : listVolumeBackups(line.backupDir, volumeNameOf(*info))) {
             if (!entry.untrusted) {
@@ -182,7 +191,7 @@ int restoreCommand(const CommandLine& line) {
                                          : restoreSerial(info->volume, backup, sink, window);
     const std::wstring& backupPath = sink.lastPath();
     OutcomeReport report =
-        buildReport(result, drive, backupPath, line.backupDir, sink.lastError(), recoverHint(drive, backupPath));
+        buildReport(result, drive, backupPath, savedToFolder(line, sink), sink.lastError(), recoverHint(drive, backupPath));
     if (result.error == ApplyFailure::BackupMismatch &&
         result.match == static_cast<std::int32_t>(BackupMatch::Undetermined))
         report.message = L"The current boot sector of " + drive +

@@ -208,6 +208,7 @@ FileBackupSink::FileBackupSink(std::wstring directory, std::wstring volume, std:
 
 bool FileBackupSink::save(const ChangePlan& plan) {
     lastPath_.clear();
+    refusedFolder_.clear();
     lastError_ = 0;
     const auto fail = [this](std::uint32_t error) {
         lastError_ = error != 0 ? error : kErrorGenFailure;
@@ -231,8 +232,17 @@ bool FileBackupSink::save(const ChangePlan& plan) {
     const std::wstring folder = volumeFolder(directory_, volume_);
     if (folder.empty())
         return fail(kErrorPathNotFound);
+    // Checked before the folder is made and again once it exists: nothing goes where another user chose.
+    if (const auto refusal = untrustedBackupFolder(directory_, folder)) {
+        refusedFolder_ = refusal->folder;
+        return fail(refusal->error);
+    }
     if (const std::uint32_t error = createDirectories(folder); error != 0)
         return fail(error);
+    if (const auto refusal = untrustedBackupFolder(directory_, folder)) {
+        refusedFolder_ = refusal->folder;
+        return fail(refusal->error);
+    }
     // What an administrator restores later must not lie where a less privileged user can plant files.
     for (const std::wstring& existing : {directory_, folder})
         if (const std::uint32_t error = checkAdministratorsOnlyFolder(existing); error != 0)
@@ -266,8 +276,12 @@ bool FileBackupSink::save(const ChangePlan& plan) {
     return true;
 }
 
+std::wstring perVolumeBackupFolder(const std::wstring& directory, const std::wstring& driveSpec) {
+    return volumeFolder(directory, resolvedVolume(driveSpec));
+}
+
 std::vector<BackupListEntry> listVolumeBackups(const std::wstring& directory, const std::wstring& driveSpec) {
-    const std::wstring folder = volumeFolder(directory, resolvedVolume(driveSpec));
+    const std::wstring folder = perVolumeBackupFolder(directory, driveSpec);
     std::vector<BackupListEntry> entries;
     if (folder.empty())
         return entries;

@@ -83,5 +83,94 @@ class PlantedBackupTest(RestoreTestCase):
         self.assertNotEqual(os.stat(result["backup"]).st_ino, os.stat(first).st_ino)
 
 
+def refused_restore_line(folder, why):
+    return f"The backups in {folder} can't be trusted: {why} Nothing was restored.\n"
+
+
+@unittest.skipUnless(im.is_root(), "folders of other users need root")
+class PlantedFolderTest(RestoreTestCase):
+    """A backups folder others may write: the per-volume folder planted as a link, or swapped for another
+    volume's, never decides where root saves or which backup root restores."""
+
+    def shared_backups(self, mode):
+        os.makedirs(self.backups)
+        os.chmod(self.backups, mode)
+
+    def two_volumes(self):
+        """Image a changed once (its backup restores 1234-ABCD), image b changed twice (latest restores 5555-6666)."""
+        a, _, _ = self.changed_image(im.kind("FAT16"), "a.img")
+        b = im.fresh_image(im.kind("FAT16"), self.dir, "b.img")
+        for serial in ("5555-6666", "C0DE-1234"):
+            proc, _ = self.set_serial(b, serial)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+        return a, b
+
+    def test_a_planted_link_is_no_place_to_save(self):
+        # Without the sticky bit the backups folder itself is refused, with it the link planted in it.
+        for mode in (0o777, 0o1777):
+            with self.subTest(oct(mode)):
+                self.dir = im.scratch_dir("planted-")
+                self.backups = os.path.join(self.dir, "backups")
+                self.shared_backups(mode)
+                image = im.fresh_image(im.kind("FAT16"), self.dir)
+                before = im.read_bytes(image)
+                elsewhere = os.path.join(self.dir, "elsewhere")
+                os.makedirs(elsewhere)
+                folder = self.volume_folder(image)
+                os.symlink(elsewhere, folder)
+                os.lchown(folder, NOBODY, NOBODY)
+                proc, result = self.set_serial(image, "C0DE-1234")
+                self.assertEqual(proc.returncode, 1, proc.stdout + proc.stderr)
+                self.assertEqual((result["error"], result["backup"]), ("Apply", None))
+                refused, why = ((self.backups, "Other users can write to the folder.") if mode == 0o777 else
+                                (folder, "The folder is a symbolic link."))
+                self.assertEqual(result["message"], f"The boot-sector backup couldn't be saved to {refused} ({why}), "
+                                 "so nothing was written. Your drive is unchanged.")
+                self.assertEqual(os.listdir(elsewhere), [])
+                self.assertEqual(im.read_bytes(image), before)
+
+    def test_a_swapped_folder_is_not_restored_from(self):
+        a, b = self.two_volumes()
+        os.chmod(self.backups, 0o777)
+        before = im.read_bytes(a)
+        # Without the sticky bit anyone may rename the folders of root's: b's takes a's name.
+        folder = self.volume_folder(a)
+        os.rename(folder, folder + ".old")
+        os.rename(self.volume_folder(b), folder)
+        proc = self.restore_text(a)
+        self.assertEqual(proc.returncode, 9, proc.stdout + proc.stderr)
+        self.assertEqual(proc.stderr, refused_restore_line(self.backups, "Other users can write to the folder."))
+        self.assertEqual(im.read_bytes(a), before)
+
+    def test_a_linked_folder_is_not_restored_from(self):
+        a, b = self.two_volumes()
+        os.chmod(self.backups, 0o1777)
+        before = im.read_bytes(a)
+        # Sticky: root's folders stay, but a name root has not taken yet can be planted as a link.
+        folder = self.volume_folder(a)
+        for name in os.listdir(folder):
+            os.unlink(os.path.join(folder, name))
+        os.rmdir(folder)
+        os.symlink(self.volume_folder(b), folder)
+        os.lchown(folder, NOBODY, NOBODY)
+        proc = self.restore_text(a)
+        self.assertEqual(proc.returncode, 9, proc.stdout + proc.stderr)
+        self.assertEqual(proc.stderr, refused_restore_line(folder, "The folder is a symbolic link."))
+        self.assertEqual(im.read_bytes(a), before)
+
+    def test_a_folder_of_another_user_is_not_restored_from(self):
+        image, _, _ = self.changed_image(im.kind("FAT16"))
+        before = im.read_bytes(image)
+        folder = self.volume_folder(image)
+        os.chown(folder, NOBODY, NOBODY)
+        proc = self.restore_text(image)
+        self.assertEqual(proc.returncode, 9, proc.stdout + proc.stderr)
+        self.assertEqual(proc.stderr, refused_restore_line(folder, "The folder belongs to another user."))
+        self.assertEqual(im.read_bytes(image), before)
+        proc, result = self.set_serial(image, "5555-6666")
+        self.assertEqual(proc.returncode, 1, proc.stdout + proc.stderr)
+        self.assertEqual(im.read_bytes(image), before)
+
+
 if __name__ == "__main__":
     im.main(tools=("blkid", "mkfs.fat", "fsck.fat"))
