@@ -1,4 +1,5 @@
 // backups and restore: listing a volume's backups and bringing a volume back from one.
+#include "backup/backup_key.h"
 #include "backup/backup_match.h"
 #include "catalog/resolve.h"
 #include "change_window.h"
@@ -75,10 +76,12 @@ std::wstring backupsJson(const std::vector<BackupListEntry>& entries) {
 }
 
 std::vector<std::wstring> backupsLines(const std::vector<BackupListEntry>& entries, const std::wstring& argument,
-                                       const std::wstring& backupDir) {
+                                       const std::wstring& backupDir, const std::wstring& key) {
     if (entries.empty()) return {noBackupsText(argument, backupDir)};
     std::vector<std::wstring> lines;
-    lines.push_back(padColumn(L"Created (UTC)", 20) + padColumn(L"Change", 22) + L"File");
+    std::wstring file = L"File";
+    if (!key.empty()) file += L" (backups of " + key + L")";
+    lines.push_back(padColumn(L"Created (UTC)", 20) + padColumn(L"Change", 22) + file);
     for (const BackupListEntry& entry : entries) {
         const BootSectorBackup& backup = entry.backup;
         const std::wstring change = formatSerialDisplay(backup.oldSerial, backup.serialBytes, false) + L" -> " +
@@ -130,7 +133,10 @@ int backupsCommand(const CommandLine& line) {
         printLine(backupsJson(entries));
         return 0;
     }
-    for (const std::wstring& text : backupsLines(entries, argument, line.backupDir)) printLine(text);
+    const std::wstring volume = volumeNameFor(argument).value_or(argument);
+    const std::wstring key = backupKeyFor(volume);
+    for (const std::wstring& text : backupsLines(entries, argument, line.backupDir, key != volume ? key : std::wstring()))
+        printLine(text);
     return 0;
 }
 
@@ -155,9 +161,11 @@ int restoreCommand(const CommandLine& line) {
         path = line.arguments[1];
     } else {
         // "The latest" means something only in folders no less privileged user could have planted or swapped.
-        if (const auto refusal = untrustedBackupFolder(line.backupDir, perVolumeBackupFolder(line.backupDir, volumeNameOf(*info)))) {
-            printErrorLine(untrustedFolderText(refusal->folder, refusal->error));
-            return 9;
+        for (const std::wstring& folder : volumeBackupFolders(line.backupDir, volumeNameOf(*info))) {
+            if (const auto refusal = untrustedBackupFolder(line.backupDir, folder)) {
+                printErrorLine(untrustedFolderText(refusal->folder, refusal->error));
+                return 9;
+            }
         }
         // The latest file only an administrator could have written; planted ones are named and passed over.
         for (const BackupListEntry& entry : listVolumeBackups(line.backupDir, volumeNameOf(*info))) {

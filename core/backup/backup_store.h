@@ -52,8 +52,11 @@ struct BackupListEntry {
     bool untrusted = false;
 };
 
-// The per-volume folder in which a volume's backups are saved and listed.
-[[nodiscard]] std::wstring perVolumeBackupFolder(const std::wstring& directory, const std::wstring& driveSpec);
+// The per-volume folders a volume's backups are listed from: first the one they are saved in, named
+// after the volume's backup key, then the one named after its device path where that differs (backups
+// saved there before, which still go through matching).
+[[nodiscard]] std::vector<std::wstring> volumeBackupFolders(const std::wstring& directory,
+                                                            const std::wstring& driveSpec);
 
 // Only readable ".tlxbak" files (exact case); sorted by path, descending.
 [[nodiscard]] std::vector<BackupListEntry> listVolumeBackups(const std::wstring& directory,

@@ -1,10 +1,13 @@
-"""The same volume reached under another name is still in use: an image behind a second loop device
-mounted through FUSE, whose path is a hard link or runs through a bind mount, or held open for writing
-under a hard-link name, keeps the first loop device (and the image) from being written."""
+"""The same volume, however it is reached: an image behind a second loop device mounted through FUSE,
+whose path is a hard link or runs through a bind mount, or held open for writing under a hard-link name,
+keeps the first loop device from being written; and backups stay with the image, not with the loop
+device it happened to be attached at, so a reused device restores nothing of another volume."""
 
 import contextlib
 import os
+import shutil
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
@@ -74,6 +77,66 @@ class SameVolumeTest(unittest.TestCase):
                 with self.subTest(alias=how), open(alias, "r+b"):
                     self.assert_in_use(first)
         self.assertEqual(im.read_bytes(image), before)
+
+
+def attach(device, image):
+    im.run(["losetup", device, image])
+
+
+def detach(device):
+    for _ in range(50):
+        if im.run(["losetup", "-d", device], check=False).returncode == 0:
+            return
+        time.sleep(0.1)
+
+
+class BackupKeyTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = im.scratch_dir("key-")
+        self.backups = os.path.join(self.dir, "backups")
+
+    def qorin(self, *args):
+        proc = im.qorin(*args, "--backup-dir", self.backups)
+        im.assert_no_sanitizer_report(self, proc)
+        return proc
+
+    def test_image_and_its_loop_device_share_their_backups(self):
+        image = os.path.realpath(im.fresh_image(im.kind("FAT16"), self.dir))
+        self.assertEqual(self.qorin("set", image, "5555-6666", "--yes").returncode, 0)
+        with im.loop_device(image) as device:
+            self.assertEqual(self.qorin("set", device, "C0DE-1234", "--yes").returncode, 0)
+            folder = os.path.join(self.backups, im.backup_folder_name(image))
+            self.assertEqual(len(im.tlxbak_files(folder)), 2)
+            proc = self.qorin("backups", device)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+            lines = proc.stdout.split("\n")
+            self.assertEqual(lines[0], f"{'Created (UTC)':<20}  {'Change':<22}  File (backups of {image})")
+            self.assertEqual(len(lines), 4, proc.stdout)
+            # The image itself lists the same backups, without naming a key: it is its own.
+            proc = self.qorin("backups", image)
+            self.assertEqual(proc.stdout.split("\n")[0], f"{'Created (UTC)':<20}  {'Change':<22}  File")
+
+    def test_a_reused_loop_device_restores_nothing_of_the_volume_before(self):
+        first = os.path.realpath(im.fresh_image(im.kind("FAT16"), self.dir, "first.img"))
+        second = os.path.realpath(im.fresh_image(im.kind("FAT16"), self.dir, "second.img"))
+        with im.loop_device(first) as device:
+            self.assertEqual(self.qorin("set", device, "C0DE-1234", "--yes").returncode, 0)
+            detach(device)
+            attach(device, second)
+            before = im.read_bytes(second)
+            proc = self.qorin("restore", device, "--yes")
+            self.assertEqual(proc.returncode, 9, proc.stdout + proc.stderr)
+            self.assertEqual(proc.stderr, f"No backups for {device} in {self.backups}.\n")
+            self.assertEqual(im.read_bytes(second), before)
+
+            # A backup saved under the device path before keeps being listed for the device.
+            legacy = os.path.join(self.backups, device.strip("/").replace("/", "_"))
+            os.makedirs(legacy)
+            saved = os.path.join(self.backups, im.backup_folder_name(first))
+            name = im.tlxbak_files(saved)[0]
+            shutil.copy(os.path.join(saved, name), os.path.join(legacy, name))
+            proc = self.qorin("backups", device, "--json")
+            self.assertEqual([entry["file"] for entry in im.json_line(self, proc)], [os.path.join(legacy, name)])
 
 
 if __name__ == "__main__":
