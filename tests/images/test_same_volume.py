@@ -120,7 +120,9 @@ class BackupKeyTest(unittest.TestCase):
         first = os.path.realpath(im.fresh_image(im.kind("FAT16"), self.dir, "first.img"))
         second = os.path.realpath(im.fresh_image(im.kind("FAT16"), self.dir, "second.img"))
         with im.loop_device(first) as device:
-            self.assertEqual(self.qorin("set", device, "C0DE-1234", "--yes").returncode, 0)
+            # Its latest backup would set AAAA-0001, a serial second.img never had.
+            for serial in ("AAAA-0001", "C0DE-1234"):
+                self.assertEqual(self.qorin("set", device, serial, "--yes").returncode, 0)
             detach(device)
             attach(device, second)
             before = im.read_bytes(second)
@@ -131,7 +133,7 @@ class BackupKeyTest(unittest.TestCase):
 
             # A backup saved under the device path before keeps being listed for the device.
             legacy = os.path.join(self.backups, device.strip("/").replace("/", "_"))
-            os.makedirs(legacy)
+            os.makedirs(legacy, exist_ok=True)
             saved = os.path.join(self.backups, im.backup_folder_name(first))
             name = im.tlxbak_files(saved)[0]
             shutil.copy(os.path.join(saved, name), os.path.join(legacy, name))
