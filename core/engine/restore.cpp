@@ -48,7 +48,7 @@ void recoverOnDevice(LockableDevice& device, const BootSectorBackup& backup, Bac
 
 ChangeResult restoreSerial(VolumeAccess& volumes, const std::wstring& driveSpec, const BootSectorBackup& backup,
                            BackupSink& sink, ChangeWindow& window) {
-    return changeSerial(volumes, driveSpec, backup.oldSerial, false, sink, window);
+    return changeToSavedSerial(volumes, driveSpec, backup.oldSerial, backup.serialBytes, sink, window);
 }
 
 ChangeResult restoreSerial(const std::wstring& driveSpec, const BootSectorBackup& backup, BackupSink& sink,
