@@ -3,6 +3,7 @@ writes through a name planted in the backups folder."""
 
 import datetime
 import os
+import shutil
 import sys
 import unittest
 
@@ -129,34 +130,34 @@ class PlantedFolderTest(RestoreTestCase):
                 self.assertEqual(os.listdir(elsewhere), [])
                 self.assertEqual(im.read_bytes(image), before)
 
-    def test_a_swapped_folder_is_not_restored_from(self):
-        a, b = self.two_volumes()
-        os.chmod(self.backups, 0o777)
-        before = im.read_bytes(a)
-        # Without the sticky bit anyone may rename the folders of root's: b's takes a's name.
-        folder = self.volume_folder(a)
-        os.rename(folder, folder + ".old")
-        os.rename(self.volume_folder(b), folder)
-        proc = self.restore_text(a)
-        self.assertEqual(proc.returncode, 9, proc.stdout + proc.stderr)
-        self.assertEqual(proc.stderr, refused_restore_line(self.backups, "Other users can write to the folder."))
-        self.assertEqual(im.read_bytes(a), before)
+    def test_a_swapped_or_linked_folder_is_not_restored_from(self):
+        def renamed(folder, other):
+            # Without the sticky bit anyone may rename the folders of root's: b's takes a's name.
+            os.rename(folder, folder + ".old")
+            os.rename(other, folder)
 
-    def test_a_linked_folder_is_not_restored_from(self):
-        a, b = self.two_volumes()
-        os.chmod(self.backups, 0o1777)
-        before = im.read_bytes(a)
-        # Sticky: root's folders stay, but a name root has not taken yet can be planted as a link.
-        folder = self.volume_folder(a)
-        for name in os.listdir(folder):
-            os.unlink(os.path.join(folder, name))
-        os.rmdir(folder)
-        os.symlink(self.volume_folder(b), folder)
-        os.lchown(folder, NOBODY, NOBODY)
-        proc = self.restore_text(a)
-        self.assertEqual(proc.returncode, 9, proc.stdout + proc.stderr)
-        self.assertEqual(proc.stderr, refused_restore_line(folder, "The folder is a symbolic link."))
-        self.assertEqual(im.read_bytes(a), before)
+        def linked(folder, other):
+            # Sticky: root's folders stay, but a name root has not taken yet can be planted as a link.
+            shutil.rmtree(folder)
+            os.symlink(other, folder)
+            os.lchown(folder, NOBODY, NOBODY)
+
+        cases = [("renamed in a shared folder", 0o777, renamed, "Other users can write to the folder."),
+                 ("linked in a sticky folder", 0o1777, linked, "The folder is a symbolic link.")]
+        for name, mode, tamper, why in cases:
+            with self.subTest(name):
+                self.dir = im.scratch_dir("swapped-")
+                self.backups = os.path.join(self.dir, "backups")
+                a, b = self.two_volumes()
+                os.chmod(self.backups, mode)
+                before = im.read_bytes(a)
+                folder = self.volume_folder(a)
+                tamper(folder, self.volume_folder(b))
+                proc = self.restore_text(a)
+                self.assertEqual(proc.returncode, 9, proc.stdout + proc.stderr)
+                refused = self.backups if mode == 0o777 else folder
+                self.assertEqual(proc.stderr, refused_restore_line(refused, why))
+                self.assertEqual(im.read_bytes(a), before)
 
     def test_a_folder_of_another_user_is_not_restored_from(self):
         image, _, _ = self.changed_image(im.kind("FAT16"))
