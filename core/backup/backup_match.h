@@ -16,10 +16,10 @@ enum class BackupMatch : std::int32_t { Same = 0, Different = 1, Undetermined = 
 // a sound copy the volume still holds: that is Different.
 [[nodiscard]] BackupMatch matchBackup(const BootSectorBackup& backup, SectorDevice& device);
 
-// A change saves and rewrites a copy only where the sectors its boot sector names hold a boot sector
-// (exFAT: a checksummed region) of the same file system; raw recovery writes a saved copy only there too,
-// never over what is no copy (a FAT32 FSInfo sector the backup field names). True when every saved copy
-// lies over such a copy, or over sectors that already hold it.
+// A change saves and rewrites a copy only where the sectors its boot sector names hold a boot sector of
+// the same file system; raw recovery writes a saved copy only there too, never over what is no copy (a
+// FAT32 FSInfo sector the backup field names). True when every saved copy lies over such a boot sector,
+// or over sectors that already hold it.
 [[nodiscard]] bool copiesOnlyOverCopies(const BootSectorBackup& backup, SectorDevice& device);
 
 // Raw recovery writes a region only where and as what its kind must be for the file system its own

@@ -141,6 +141,9 @@ const std::vector<RawCase>& rawCases() {
              bytes[12 * 512 + 109] += 3;
          },
          nullptr, true, {}, {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"exFAT backup region whose checksum sector was torn is written back", Volume::ExFat,
+         [](auto& bytes) { bytes[23 * 512] ^= 1; }, nullptr, false, {},
+         {.fsType = FsType::exFAT, .oldSerial = kLaterSerial, .newSerial = kSavedSerial, .regions = 2}, true, true},
         {"FAT32 copy over the FSInfo sector its backup field names, with force", Volume::Fat32,
          [](auto& bytes) {
              test::putLE(bytes, 50, 1, 2);
