@@ -47,7 +47,8 @@ struct FileRead {
 [[nodiscard]] FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes);
 
 // True when a user with fewer rights than this process could have written the file or put it in its
-// folder (POSIX, run as root: owned by another user or writable by group or others, file or folder;
+// folder (POSIX, run as root: owned by another user or writable by group or others, file or folder, or
+// the folder a symbolic link;
 // Windows: owned by neither Administrators nor SYSTEM). Also true when the file cannot be examined.
 [[nodiscard]] bool lessPrivilegedCouldWrite(const std::wstring& path);
 

@@ -105,6 +105,11 @@ TEST(Files, LessPrivilegedWriters) {
     fs::create_symlink(root.path() / "target", root.path() / "link.tlxbak");
     EXPECT_TRUE(lessPrivilegedCouldWrite((root.path() / "link.tlxbak").wstring())) << "a link is no backup";
     EXPECT_TRUE(lessPrivilegedCouldWrite((root.path() / "absent.tlxbak").wstring()));
+    fs::create_directory(root.path() / "real");
+    test::writeBytes(root.path() / "real" / "x.tlxbak", {1});
+    fs::create_directory_symlink(root.path() / "real", root.path() / "linked");
+    EXPECT_FALSE(lessPrivilegedCouldWrite((root.path() / "real" / "x.tlxbak").wstring()));
+    EXPECT_TRUE(lessPrivilegedCouldWrite((root.path() / "linked" / "x.tlxbak").wstring())) << "reached through a link";
 }
 
 // Folders that decide where root saves and what "the latest backup" is.

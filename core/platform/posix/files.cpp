@@ -282,11 +282,12 @@ bool lessPrivilegedCouldWrite(const std::wstring& path) {
     if (file.st_uid != self || (file.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return true;
     // Whoever may write the folder may also swap the file; a sticky folder such as /tmp lets nobody
-    // replace a file of root's.
+    // replace a file of root's. A folder that is a link was reached through a name someone planted:
+    // asked after the file was read, this also catches a link put there just for the reading.
     const std::size_t slash = name.rfind('/');
     const std::string folderName = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
     struct stat folder {};
-    if (::stat(folderName.c_str(), &folder) != 0)
+    if (::lstat(folderName.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
         return true;
     const bool othersWrite = (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (folder.st_mode & S_ISVTX) == 0;
     return folder.st_uid != self || othersWrite;
