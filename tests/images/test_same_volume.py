@@ -52,21 +52,24 @@ class SameVolumeTest(unittest.TestCase):
 
     def test_fuse_mount_through_another_loop_device(self):
         for name, driver in [("exFAT", "exFAT"), ("FAT32", "FAT")]:
-            if not im.has_tools(DRIVERS[driver]):
-                continue
-            kind = im.kind(name)
-            folder = os.path.join(self.dir, name)
-            os.makedirs(folder)
-            image = im.fresh_image(kind, folder)
-            with im.loop_device(image) as first:
-                for how, alias in self.aliases(image):
-                    with self.subTest(name=name, alias=how):
-                        mnt = os.path.join(self.dir, "mnt")
-                        with im.loop_device(alias) as second, im.fuse_mount(driver, second, mnt):
-                            self.assert_in_use(first)
-            self.assertEqual(im.blkid_uuid(image), im.blkid_serial_text(kind, kind.serial))
-            clean, output = im.judge(kind.fs, image)
-            self.assertTrue(clean, output)
+            with self.subTest(name):
+                if not im.has_tools(DRIVERS[driver]):
+                    self.skipTest(f"{DRIVERS[driver]} is not installed")
+                kind = im.kind(name)
+                folder = os.path.join(self.dir, name)
+                os.makedirs(folder)
+                image = im.fresh_image(kind, folder)
+                with im.loop_device(image) as first:
+                    for how, alias in self.aliases(image):
+                        with self.subTest(name=name, alias=how):
+                            mnt = os.path.join(self.dir, "mnt")
+                            with im.loop_device(alias) as second, im.fuse_mount(driver, second, mnt):
+                                self.assert_in_use(first)
+                # Unmounted, the FUSE driver has written back what it cached: the serial and the boot
+                # region must still be the image's own.
+                self.assertEqual(im.blkid_uuid(image), im.blkid_serial_text(kind, kind.serial))
+                clean, output = im.judge(kind.fs, image)
+                self.assertTrue(clean, output)
 
     def test_image_held_open_for_writing_under_another_name(self):
         kind = im.kind("FAT16")
