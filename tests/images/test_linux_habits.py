@@ -35,30 +35,6 @@ def lsblk(device, column):
     return im.run(["lsblk", "-dno", column, device]).stdout.strip()
 
 
-@contextlib.contextmanager
-def read_only_loop(image):
-    device = im.run(["losetup", "-r", "-f", "--show", image]).stdout.strip()
-    try:
-        yield device
-    finally:
-        for _ in range(50):
-            if im.run(["losetup", "-d", device], check=False).returncode == 0:
-                break
-            time.sleep(0.1)
-
-
-@contextlib.contextmanager
-def partitioned_loop(image):
-    device = im.run(["losetup", "-f", "--show", "-P", image]).stdout.strip()
-    try:
-        yield device
-    finally:
-        for _ in range(50):
-            if im.run(["losetup", "-d", device], check=False).returncode == 0:
-                break
-            time.sleep(0.1)
-
-
 def write_mbr(path, parts, size_mb=8):
     """An MBR with FAT16 partitions (type 0x0E) at the given (first sector, sectors)."""
     with open(path, "wb") as f:
@@ -180,7 +156,7 @@ class NotAVolumeTest(unittest.TestCase):
     def test_a_partitioned_disk_names_its_partitions(self):
         image = os.path.join(im.scratch_dir("disk-"), "disk.img")
         write_mbr(image, [(2048, 6144), (8192, 8192)])
-        with partitioned_loop(image) as disk:
+        with im.loop_device(image, partitions=True) as disk:
             names = [disk + "p1", disk + "p2"]
             for _ in range(30):
                 if all(os.path.exists(n) for n in names):
@@ -220,7 +196,7 @@ class ReadOnlyTest(unittest.TestCase):
         im.make_fat(image, 32, 0x1234ABCD)
         before = im.read_bytes(image)
         backups = os.path.join(folder, "backups")
-        with read_only_loop(image) as device:
+        with im.loop_device(image, read_only=True) as device:
             self.assertEqual(lsblk(device, "RO"), "1", "lsblk says read-only")
             volume = listed(im.qorin("list", "--json"))[device]
             self.assertTrue(volume["readOnly"])

@@ -24,19 +24,6 @@ PATTERN = ["FAT12", "FAT16", "exFAT", "NTFS", "ext4"] * 4
 PATTERN[-1] = None  # one image without a file system
 
 
-@contextlib.contextmanager
-def partitioned_loop(image):
-    """Attaches image with its partitions scanned (/dev/loopNp1 ...); always detaches it again."""
-    device = im.run(["losetup", "-f", "--show", "-P", image]).stdout.strip()
-    try:
-        yield device
-    finally:
-        for _ in range(50):
-            if im.run(["losetup", "-d", device], check=False).returncode == 0:
-                break
-            time.sleep(0.1)
-
-
 def write_mbr(path, size_mb=8):
     """An MBR with one FAT16 partition (type 0x0E) from sector 2048 to the end."""
     sectors = size_mb << 11
@@ -145,7 +132,7 @@ class LinuxListTest(unittest.TestCase):
     def test_a_partitioned_disk_shows_its_partition_and_itself_only_with_all(self):
         disk_image = os.path.join(self.folder, "partitioned.img")
         write_mbr(disk_image)
-        with partitioned_loop(disk_image) as disk:
+        with im.loop_device(disk_image, partitions=True) as disk:
             partition = disk + "p1"
             for _ in range(20):
                 if os.path.exists(partition):
