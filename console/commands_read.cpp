@@ -114,8 +114,8 @@ std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& f
     lines.push_back(drive);
     lines.push_back(L"Serial:       " + (info.mediaPresent ? serialText(info) : std::wstring(L"- (no media)")));
     if (!info.sameSerialAs.empty()) {
-        std::wstring same = L"Same serial:  ";
-        for (std::size_t i = 0; i < info.sameSerialAs.size(); ++i) same += (i == 0 ? L"" : L", ") + info.sameSerialAs[i];
+        std::wstring same = L"Same serial:  " + info.sameSerialAs.front();
+        for (std::size_t i = 1; i < info.sameSerialAs.size(); ++i) same += L", " + info.sameSerialAs[i];
         lines.push_back(same);
     }
     if (!fullSerial.empty()) lines.push_back(L"Full serial:  " + fullSerial + L"  (NTFS, 64-bit)");

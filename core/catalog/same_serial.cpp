@@ -1,3 +1,4 @@
+// Which listed volumes share a serial, and the status words that say so.
 #include "catalog/same_serial.h"
 
 #include "catalog/resolve.h"

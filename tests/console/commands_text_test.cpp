@@ -52,7 +52,8 @@ TEST(VolumeJson, HiddenVolumeWithoutMediaAndFlagsSet) {
 
 TEST(VolumeJson, GetAddsFullSerialAndEncryption) {
     const std::wstring open = kExampleJson.substr(0, kExampleJson.find(L",\"sameSerialAs\""));
-    EXPECT_EQ(getJson(exampleVolume(), L"", L""), open + L",\"fullSerial\":null,\"encryption\":null,\"sameSerialAs\":[]}");
+    EXPECT_EQ(getJson(exampleVolume(), L"", L""),
+              open + L",\"fullSerial\":null,\"encryption\":null,\"sameSerialAs\":[]}");
     EXPECT_EQ(getJson(exampleVolume(), L"0123-4567-89AB-CDEF", L"none"),
               open + L",\"fullSerial\":\"0123-4567-89AB-CDEF\",\"encryption\":\"none\",\"sameSerialAs\":[]}");
 }
@@ -62,7 +63,8 @@ TEST(VolumeJson, SameSerialAsIsTheLastMember) {
     info.sameSerialAs = {L"F:", L"C:\\Mount\\\"x\"\\"};
     const std::wstring marks = L",\"sameSerialAs\":[\"F:\",\"C:\\\\Mount\\\\\\\"x\\\"\\\\\"]}";
     EXPECT_EQ(volumeJson(info), kExampleJson.substr(0, kExampleJson.find(L",\"sameSerialAs\"")) + marks);
-    EXPECT_TRUE(getJson(info, L"", L"none").ends_with(L",\"encryption\":\"none\"" + marks)) << toUtf8(getJson(info, L"", L"none"));
+    const std::wstring got = getJson(info, L"", L"none");
+    EXPECT_TRUE(got.ends_with(L",\"encryption\":\"none\"" + marks)) << toUtf8(got);
 }
 
 TEST(GetText, SameSerialLineFollowsTheSerial) {
