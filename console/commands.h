@@ -50,7 +50,7 @@ int printOutcome(const CommandLine& line, const std::wstring& drive, const Chang
 
 // Pure builders, so the exact texts can be checked without devices.
 [[nodiscard]] std::wstring volumeJson(const VolumeInfo& info);
-// The volume object extended by "fullSerial" and "encryption" (null when empty).
+// The volume object extended by "fullSerial" and "encryption" (null when empty); "sameSerialAs" stays last.
 [[nodiscard]] std::wstring getJson(const VolumeInfo& info, const std::wstring& fullSerial,
                                    const std::wstring& encryption);
 // In the platform's words and layout, or in the given ones.

@@ -4,6 +4,7 @@
 #include "bootsector/detect.h"
 #include "catalog/display.h"
 #include "catalog/resolve.h"
+#include "catalog/same_serial.h"
 #include "commands.h"
 #include "device/volume_access.h"
 #include "output.h"
@@ -48,16 +49,19 @@ std::wstring jsonOrNull(const std::wstring& text) {
     return text.empty() ? L"null" : jsonString(text);
 }
 
+// `[]` or `["a","b"]`.
+std::wstring jsonStrings(const std::vector<std::wstring>& texts) {
+    std::wstring out = L"[";
+    for (std::size_t i = 0; i < texts.size(); ++i) out += (i == 0 ? L"" : L",") + jsonString(texts[i]);
+    return out + L"]";
+}
+
 // The volume object without its closing brace, so get can extend it.
 std::wstring volumeJsonOpen(const VolumeInfo& info) {
     std::wstring out = L"{\"drive\":" + jsonString(displayDrive(info));
     out += L",\"volume\":" + jsonString(withoutTrailingBackslash(info.volume));
-    out += L",\"mountPoints\":[";
-    for (std::size_t i = 0; i < info.mountPoints.size(); ++i) {
-        if (i != 0) out += L',';
-        out += jsonString(info.mountPoints[i]);
-    }
-    out += L"],\"label\":" + jsonString(info.label);
+    out += L",\"mountPoints\":" + jsonStrings(info.mountPoints);
+    out += L",\"label\":" + jsonString(info.label);
     out += L",\"fileSystem\":" + jsonString(info.fileSystem);
     out += L",\"serial\":" + (info.mediaPresent && info.hasSerial ? jsonString(serialText(info)) : std::wstring(L"null"));
     out += L",\"sizeBytes\":" + std::to_wstring(info.sizeBytes);
@@ -73,12 +77,12 @@ std::wstring volumeJsonOpen(const VolumeInfo& info) {
 }  // namespace
 
 std::wstring volumeJson(const VolumeInfo& info) {
-    return volumeJsonOpen(info) + L"}";
+    return volumeJsonOpen(info) + L",\"sameSerialAs\":" + jsonStrings(info.sameSerialAs) + L"}";
 }
 
 std::wstring getJson(const VolumeInfo& info, const std::wstring& fullSerial, const std::wstring& encryption) {
     return volumeJsonOpen(info) + L",\"fullSerial\":" + jsonOrNull(fullSerial) + L",\"encryption\":" +
-           jsonOrNull(encryption) + L"}";
+           jsonOrNull(encryption) + L",\"sameSerialAs\":" + jsonStrings(info.sameSerialAs) + L"}";
 }
 
 std::vector<std::wstring> listLines(const std::vector<VolumeInfo>& volumes) {
@@ -121,6 +125,11 @@ std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& f
     if (!info.label.empty()) drive += L"  (" + info.label + L")";
     lines.push_back(drive);
     lines.push_back(L"Serial:       " + serialLineValue(info));
+    if (!info.sameSerialAs.empty()) {
+        std::wstring same = L"Same serial:  " + info.sameSerialAs.front();
+        for (std::size_t i = 1; i < info.sameSerialAs.size(); ++i) same += L", " + info.sameSerialAs[i];
+        lines.push_back(same);
+    }
     if (!fullSerial.empty()) lines.push_back(L"Full serial:  " + fullSerial + L"  (NTFS, 64-bit)");
     std::wstring fileSystem = L"File system:  " + (info.fileSystem.empty() ? std::wstring(L"-") : info.fileSystem);
     if (info.mediaPresent && !info.supported) fileSystem += L"  (not supported)";
@@ -142,6 +151,7 @@ std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& f
 int listCommand(const CommandLine& line) {
     std::vector<VolumeInfo> volumes = enumerateVolumes();
     if (!line.all) std::erase_if(volumes, [](const VolumeInfo& info) { return info.hidden; });
+    markSameSerials(volumes, displayDrive);
     if (line.json) {
         std::wstring out = L"[";
         for (std::size_t i = 0; i < volumes.size(); ++i) {
@@ -158,7 +168,7 @@ int listCommand(const CommandLine& line) {
 int getCommand(const CommandLine& line) {
     if (line.arguments.size() != 1) return argumentsError(line.command);
     const std::wstring& argument = line.arguments[0];
-    const std::optional<VolumeInfo> info = findDrive(argument);
+    std::optional<VolumeInfo> info = findDrive(argument);
     if (!info) return 2;
     if (info->imageFile && info->readout == Readout::NoFileSystem) {
         // A file that holds no boot sector is no volume (qorin get /etc/passwd).
@@ -178,6 +188,12 @@ int getCommand(const CommandLine& line) {
         encryption = diskEncryptionText(volumes.probe(argument));
     }
     if (fullSerial.empty() && info->fullSerial) fullSerial = formatSerial64(*info->fullSerial);
+    // Against the volumes list shows; only a volume that can match at all costs the listing.
+    if (takesPartInSameSerial(*info)) {
+        std::vector<VolumeInfo> listed = enumerateVolumes();
+        std::erase_if(listed, [](const VolumeInfo& other) { return other.hidden; });
+        info->sameSerialAs = sameSerialVolumes(*info, listed, displayDrive);
+    }
     if (line.json)
         printLine(getJson(*info, fullSerial, encryption));
     else

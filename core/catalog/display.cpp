@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "catalog/same_serial.h"
 #include "catalog/wording.h"
 
 namespace tlx {
@@ -56,6 +57,7 @@ std::wstring statusText(const VolumeInfo& info, Wording wording) {
     if (info.windowsDrive) add(systemDriveWord(wording));
     if (info.bitLockerHint) add(L"BitLocker");
     if (info.readOnly) add(L"read-only");
+    if (!info.sameSerialAs.empty()) add(sameSerialText(info).c_str());
     return text;
 }
 

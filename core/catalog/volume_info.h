@@ -38,6 +38,8 @@ struct VolumeInfo {
     // Left out of lists unless all volumes are asked for. Windows: no mount points. POSIX: no file
     // system, a disk that carries a partition table, or a member of another holder (LVM, RAID, swap ...).
     bool hidden = false;
+    // Drive texts of the other listed volumes with the same 32-bit serial; filled by markSameSerials.
+    std::vector<std::wstring> sameSerialAs;
     Readout readout = Readout::Device;
     bool imageFile = false;                // POSIX: a disk-image file, not a block device
     std::vector<std::wstring> partitions;  // POSIX: the partitions of a whole disk that carries a table

@@ -8,8 +8,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import images as im  # noqa: E402
 
 VOLUME_KEYS = ["drive", "volume", "mountPoints", "label", "fileSystem", "serial", "sizeBytes", "type",
-               "mediaPresent", "supported", "system", "readOnly", "bitLockerHint"]
-GET_KEYS = VOLUME_KEYS + ["fullSerial", "encryption"]
+               "mediaPresent", "supported", "system", "readOnly", "bitLockerHint", "sameSerialAs"]
+GET_KEYS = VOLUME_KEYS[:-1] + ["fullSerial", "encryption", "sameSerialAs"]
 
 
 def not_found_line(argument):
