@@ -29,6 +29,18 @@ std::wstring serialText(const VolumeInfo& info) {
     return info.mediaPresent && info.hasSerial ? formatSerial32(info.serial) : L"-";
 }
 
+// The value of get's serial line, with where it came from when that wasn't the boot sector.
+std::wstring serialLineValue(const VolumeInfo& info) {
+    switch (info.readout) {
+    case Readout::Udev: return serialText(info) + L"  (read from udev; run as root to read the boot sector)";
+    case Readout::MountTable: return serialText(info) + L"  (run as root to read the boot sector)";
+    case Readout::NoAccess: return L"- (no access)";
+    case Readout::NoFileSystem: return L"- (no file system)";
+    case Readout::Device: break;
+    }
+    return info.mediaPresent ? serialText(info) : std::wstring(L"- (no media)");
+}
+
 std::wstring sizeText(const VolumeInfo& info) {
     return info.sizeBytes == 0 ? L"-" : formatSize(info.sizeBytes);
 }
@@ -112,7 +124,7 @@ std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& f
     std::wstring drive = L"Drive:        " + displayDrive(info);
     if (!info.label.empty()) drive += L"  (" + info.label + L")";
     lines.push_back(drive);
-    lines.push_back(L"Serial:       " + (info.mediaPresent ? serialText(info) : std::wstring(L"- (no media)")));
+    lines.push_back(L"Serial:       " + serialLineValue(info));
     if (!info.sameSerialAs.empty()) {
         std::wstring same = L"Same serial:  " + info.sameSerialAs.front();
         for (std::size_t i = 1; i < info.sameSerialAs.size(); ++i) same += L", " + info.sameSerialAs[i];
@@ -154,10 +166,12 @@ int listCommand(const CommandLine& line) {
 }
 
 int getCommand(const CommandLine& line) {
-    if (line.arguments.size() != 1) return printUsage(true);
+    if (line.arguments.size() != 1) return argumentsError(line.command);
     const std::wstring& argument = line.arguments[0];
-    std::optional<VolumeInfo> info = findVolume(argument);
-    if (!info) {
+    std::optional<VolumeInfo> info = findDrive(argument);
+    if (!info) return 2;
+    if (info->imageFile && info->readout == Readout::NoFileSystem) {
+        // A file that holds no boot sector is no volume (qorin get /etc/passwd).
         printErrorLine(notFoundText(argument));
         return 2;
     }
@@ -180,12 +194,19 @@ int getCommand(const CommandLine& line) {
         std::erase_if(listed, [](const VolumeInfo& other) { return other.hidden; });
         info->sameSerialAs = sameSerialVolumes(*info, listed, displayDrive);
     }
-    if (line.json) {
+    if (line.json)
         printLine(getJson(*info, fullSerial, encryption));
-        return 0;
+    else
+        for (const std::wstring& text : getLines(*info, fullSerial, encryption)) printLine(text);
+    if (info->readout == Readout::NoAccess) {
+        printErrorLine(readingNeedsRootText(displayDrive(*info)));
+        return 3;
     }
-    for (const std::wstring& text : getLines(*info, fullSerial, encryption)) printLine(text);
     return 0;
+}
+
+std::wstring readingNeedsRootText(const std::wstring& drive) {
+    return L"Reading " + drive + L" requires root rights. Please run qorin as root (for example with sudo).";
 }
 
 }  // namespace tlx

@@ -204,6 +204,31 @@ TEST(GetText, LinesForAnNtfsSystemVolumeAndAnEmptyReader) {
                                                  L"by you.");
 }
 
+TEST(GetText, LinuxSaysWhereTheSerialCameFromOrWhyThereIsNone) {
+    struct Case { Readout readout; bool media; bool hasSerial; std::wstring line; };
+    const std::vector<Case> cases = {
+        {Readout::Udev, true, true, L"Serial:       1A2B-3C4D  (read from udev; run as root to read the boot sector)"},
+        {Readout::MountTable, true, false, L"Serial:       -  (run as root to read the boot sector)"},
+        {Readout::NoAccess, false, false, L"Serial:       - (no access)"},
+        {Readout::NoFileSystem, false, false, L"Serial:       - (no file system)"},
+        {Readout::Device, false, false, L"Serial:       - (no media)"},
+        {Readout::Device, true, true, L"Serial:       1A2B-3C4D"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(toUtf8(c.line));
+        VolumeInfo info = exampleVolume();
+        info.readout = c.readout;
+        info.mediaPresent = c.media;
+        info.hasSerial = c.hasSerial;
+        EXPECT_EQ(getLines(info, L"", L"", Wording::Linux)[1], c.line);
+    }
+    EXPECT_EQ(readingNeedsRootText(L"/dev/sdb1"),
+              L"Reading /dev/sdb1 requires root rights. Please run qorin as root (for example with sudo).");
+    EXPECT_EQ(readOnlyRefusal(L"/dev/loop3", Wording::Linux),
+              L"/dev/loop3 is read-only, so its serial can't be changed. Nothing was written.");
+    EXPECT_EQ(readOnlyRefusal(L"E:", Wording::Windows), L"");
+}
+
 TEST(ChangeResultJson, OpenFailureHasZeroSerialsAndNoBackup) {
     ChangeResult result;
     result.error = ApplyFailure::OpenFailed;
