@@ -39,6 +39,8 @@ int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial new
 [[nodiscard]] bool pathsRecordable(const VolumeInfo& info);
 [[nodiscard]] std::wstring lineBreakInPathText();
 [[nodiscard]] FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info);
+// The folder a failed save names: the one refused as untrusted, else the backups folder.
+[[nodiscard]] std::wstring savedToFolder(const CommandLine& line, const FileBackupSink& sink);
 // An in-use report gets one more line when qorin itself runs from that volume.
 void addInUseLine(OutcomeReport& report, const ChangeResult& result, const VolumeInfo& info,
                   const std::wstring& drive);
@@ -64,8 +66,10 @@ int printOutcome(const CommandLine& line, const std::wstring& drive, const Chang
                                             const OutcomeReport& report, const std::wstring& backupPath);
 [[nodiscard]] std::wstring backupJson(const BackupListEntry& entry);
 [[nodiscard]] std::wstring backupsJson(const std::vector<BackupListEntry>& entries);
+// key: the name the backups are kept under when it is not the volume typed (a loop device's image).
 [[nodiscard]] std::vector<std::wstring> backupsLines(const std::vector<BackupListEntry>& entries,
-                                                     const std::wstring& argument, const std::wstring& backupDir);
+                                                     const std::wstring& argument, const std::wstring& backupDir,
+                                                     const std::wstring& key = {});
 // The text before "Change the serial?": the confirmation and the warnings that apply, in their order.
 [[nodiscard]] std::wstring changeQuestion(const VolumeInfo& info, VolumeSerial newSerial, bool full64, bool bitLocker);
 // The question before a restore; match is the BackupMatch of the volume against the backup.

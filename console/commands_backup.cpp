@@ -1,4 +1,5 @@
 // backups and restore: listing a volume's backups and bringing a volume back from one.
+#include "backup/backup_key.h"
 #include "backup/backup_match.h"
 #include "catalog/resolve.h"
 #include "change_window.h"
@@ -44,6 +45,10 @@ std::wstring untrustedBackupText(const std::wstring& path) {
     return L"Warning: a less privileged user could have changed " + path + L".";
 }
 
+std::wstring untrustedFolderText(const std::wstring& folder, std::uint32_t error) {
+    return L"The backups in " + folder + L" can't be trusted: " + errorText(error) + L" Nothing was restored.";
+}
+
 std::int32_t matchVolume(const std::wstring& volume, const BootSectorBackup& backup) {
     std::uint32_t error = 0;
     std::unique_ptr<LockableDevice> device = systemVolumes().open(volume, DeviceAccess::Read, error);
@@ -71,10 +76,12 @@ std::wstring backupsJson(const std::vector<BackupListEntry>& entries) {
 }
 
 std::vector<std::wstring> backupsLines(const std::vector<BackupListEntry>& entries, const std::wstring& argument,
-                                       const std::wstring& backupDir) {
+                                       const std::wstring& backupDir, const std::wstring& key) {
     if (entries.empty()) return {noBackupsText(argument, backupDir)};
     std::vector<std::wstring> lines;
-    lines.push_back(padColumn(L"Created (UTC)", 20) + padColumn(L"Change", 22) + L"File");
+    std::wstring file = L"File";
+    if (!key.empty()) file += L" (backups of " + key + L")";
+    lines.push_back(padColumn(L"Created (UTC)", 20) + padColumn(L"Change", 22) + file);
     for (const BackupListEntry& entry : entries) {
         const BootSectorBackup& backup = entry.backup;
         const std::wstring change = formatSerialDisplay(backup.oldSerial, backup.serialBytes, false) + L" -> " +
@@ -126,7 +133,10 @@ int backupsCommand(const CommandLine& line) {
         printLine(backupsJson(entries));
         return 0;
     }
-    for (const std::wstring& text : backupsLines(entries, argument, line.backupDir)) printLine(text);
+    const std::wstring volume = volumeNameFor(argument).value_or(argument);
+    const std::wstring key = backupKeyFor(volume);
+    for (const std::wstring& text : backupsLines(entries, argument, line.backupDir, key != volume ? key : std::wstring()))
+        printLine(text);
     return 0;
 }
 
@@ -140,6 +150,13 @@ int restoreCommand(const CommandLine& line) {
     if (line.arguments.size() == 2) {
         path = line.arguments[1];
     } else {
+        // "The latest" means something only in folders no less privileged user could have planted or swapped.
+        for (const std::wstring& folder : volumeBackupFolders(line.backupDir, volumeNameOf(*info))) {
+            if (const auto refusal = untrustedBackupFolder(line.backupDir, folder)) {
+                printErrorLine(untrustedFolderText(refusal->folder, refusal->error));
+                return 9;
+            }
+        }
         // The latest file only an administrator could have written; planted ones are named and passed over.
         for (const BackupListEntry& entry : listVolumeBackups(line.backupDir, volumeNameOf(*info))) {
             if (!entry.untrusted) {
@@ -172,7 +189,7 @@ int restoreCommand(const CommandLine& line) {
                                          : restoreSerial(info->volume, backup, sink, window);
     const std::wstring& backupPath = sink.lastPath();
     OutcomeReport report =
-        buildReport(result, drive, backupPath, line.backupDir, sink.lastError(), recoverHint(drive, backupPath));
+        buildReport(result, drive, backupPath, savedToFolder(line, sink), sink.lastError(), recoverHint(drive, backupPath));
     if (result.error == ApplyFailure::BackupMismatch &&
         result.match == static_cast<std::int32_t>(BackupMatch::Undetermined))
         report.message = L"The current boot sector of " + drive +

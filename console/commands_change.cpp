@@ -76,6 +76,10 @@ FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info) {
     return FileBackupSink(line.backupDir, volumeNameOf(info), std::move(mount), kAppVersion);
 }
 
+std::wstring savedToFolder(const CommandLine& line, const FileBackupSink& sink) {
+    return sink.refusedFolder().empty() ? line.backupDir : sink.refusedFolder();
+}
+
 void addInUseLine(OutcomeReport& report, const ChangeResult& result, const VolumeInfo& info,
                   const std::wstring& drive) {
     if (result.error != ApplyFailure::VolumeInUse && result.error != ApplyFailure::DismountFailed) return;
@@ -151,7 +155,7 @@ int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial new
     const ChangeResult result = changeSerial(info.volume, newSerial, !line.full64, sink, window);
     const std::wstring& backupPath = sink.lastPath();
     OutcomeReport report =
-        buildReport(result, drive, backupPath, line.backupDir, sink.lastError(), recoverHint(drive, backupPath));
+        buildReport(result, drive, backupPath, savedToFolder(line, sink), sink.lastError(), recoverHint(drive, backupPath));
     addInUseLine(report, result, info, drive);
     return printOutcome(line, drive, result, report, backupPath);
 }

@@ -114,12 +114,11 @@ BackupMatch matchBackup(const BootSectorBackup& backup, SectorDevice& device) {
     const std::uint64_t wholeRegion = std::uint64_t{kExFatRegionSectors - 1} * bytesPerSector;
     const std::size_t length = exfat && saved->bytes.size() >= wholeRegion ? wholeRegion : bytesPerSector;
 
+    // An unreadable or unrecognised main sector cannot tell; the volume's sound copies still can.
     std::vector<std::uint8_t> current(length, 0);
-    if (!device.readSectors(0, static_cast<std::uint32_t>(length / deviceSector), current.data()))
-        return BackupMatch::Undetermined;
-    if (detectBootSector(current).status != DetectStatus::Ok)
-        return BackupMatch::Undetermined;
-    if (!sameApartFromSerial(saved->bytes, current, savedInfo))
+    const bool mainKnown = device.readSectors(0, static_cast<std::uint32_t>(length / deviceSector), current.data()) &&
+                           detectBootSector(current).status == DetectStatus::Ok;
+    if (mainKnown && !sameApartFromSerial(saved->bytes, current, savedInfo))
         return BackupMatch::Different;
 
     // A saved copy is held against the volume's own copy in the same way, as long as that copy is still
@@ -138,7 +137,32 @@ BackupMatch matchBackup(const BootSectorBackup& backup, SectorDevice& device) {
         if (!sameApartFromSerial(region.bytes, current, savedInfo))
             return BackupMatch::Different;
     }
-    return BackupMatch::Same;
+    return mainKnown ? BackupMatch::Same : BackupMatch::Undetermined;
+}
+
+bool copiesOnlyOverCopies(const BootSectorBackup& backup, SectorDevice& device) {
+    const BackupRegion* boot = savedBootRegion(backup);
+    const std::uint32_t deviceSector = device.sectorSize();
+    if (!boot || deviceSector == 0)
+        return false;
+    const BootSectorInfo info = detectBootSector(boot->bytes);
+    if (info.status != DetectStatus::Ok)
+        return false;
+    for (const BackupRegion& region : backup.regions) {
+        if (region.kind != BootRegion::BackupBootSector && region.kind != BootRegion::ExFatBackupRegion)
+            continue;
+        std::vector<std::uint8_t> held(std::size_t{region.sectorCount} * deviceSector, 0);
+        // What cannot be read is not written either: planning stops at it.
+        if (!device.readSectors(region.firstSector, region.sectorCount, held.data()))
+            continue;
+        if (held == region.bytes)
+            continue;
+        // Only the boot sector itself is asked for: an exFAT region torn by a crash after its first
+        // sector is still the copy a recovery is for.
+        if (!sameFileSystem(held, info))
+            return false;
+    }
+    return true;
 }
 
 bool regionsWhereTheyBelong(const BootSectorBackup& backup) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "backup/backup_key.h"
 #include "backup/path_separator.h"
 #include "backup/sha256.h"
 #include "catalog/resolve.h"
@@ -99,7 +100,8 @@ std::wstring secondStamp(const std::wstring& name) {
 }
 
 struct ListedFile {
-    std::u16string units;  // the path in UTF-16 code units, the listing's order
+    std::u16string name;   // the file name in UTF-16 code units, the listing's order
+    std::u16string units;  // the path likewise, for equal names
     std::wstring stamp;
     std::uint64_t written = 0;
     BackupListEntry entry;
@@ -208,6 +210,7 @@ FileBackupSink::FileBackupSink(std::wstring directory, std::wstring volume, std:
 
 bool FileBackupSink::save(const ChangePlan& plan) {
     lastPath_.clear();
+    refusedFolder_.clear();
     lastError_ = 0;
     const auto fail = [this](std::uint32_t error) {
         lastError_ = error != 0 ? error : kErrorGenFailure;
@@ -228,11 +231,20 @@ bool FileBackupSink::save(const ChangePlan& plan) {
     if (!bytes)
         return fail(kErrorGenFailure);
 
-    const std::wstring folder = volumeFolder(directory_, volume_);
+    const std::wstring folder = volumeFolder(directory_, backupKeyFor(volume_));
     if (folder.empty())
         return fail(kErrorPathNotFound);
+    // Checked before the folder is made and again once it exists: nothing goes where another user chose.
+    if (const auto refusal = untrustedBackupFolder(directory_, folder)) {
+        refusedFolder_ = refusal->folder;
+        return fail(refusal->error);
+    }
     if (const std::uint32_t error = createDirectories(folder); error != 0)
         return fail(error);
+    if (const auto refusal = untrustedBackupFolder(directory_, folder)) {
+        refusedFolder_ = refusal->folder;
+        return fail(refusal->error);
+    }
     // What an administrator restores later must not lie where a less privileged user can plant files.
     for (const std::wstring& existing : {directory_, folder})
         if (const std::uint32_t error = checkAdministratorsOnlyFolder(existing); error != 0)
@@ -266,25 +278,38 @@ bool FileBackupSink::save(const ChangePlan& plan) {
     return true;
 }
 
+std::vector<std::wstring> volumeBackupFolders(const std::wstring& directory, const std::wstring& driveSpec) {
+    const std::wstring volume = resolvedVolume(driveSpec);
+    std::vector<std::wstring> folders = {volumeFolder(directory, backupKeyFor(volume))};
+    if (const std::wstring named = volumeFolder(directory, volume); named != folders.front())
+        folders.push_back(named);
+    return folders;
+}
+
 std::vector<BackupListEntry> listVolumeBackups(const std::wstring& directory, const std::wstring& driveSpec) {
-    const std::wstring folder = volumeFolder(directory, resolvedVolume(driveSpec));
     std::vector<BackupListEntry> entries;
-    if (folder.empty())
-        return entries;
     std::vector<ListedFile> files;
-    for (const std::wstring& name : listFolder(folder)) {
-        if (name.size() < kExtension.size() || name.compare(name.size() - kExtension.size(), kExtension.size(),
-                                                            kExtension) != 0)
+    for (const std::wstring& folder : volumeBackupFolders(directory, driveSpec)) {
+        if (folder.empty())
             continue;
-        std::wstring path = joinPath(folder, name);
-        BackupReadResult read = readBackupFile(path);
-        if (read.parseError != BackupParseError::None)
-            continue;
-        const std::uint64_t written = lastWriteTime(path).value_or(0);
-        files.push_back(ListedFile{utf16Units(path), secondStamp(name), written,
-                                   BackupListEntry{path, std::move(read.backup), lessPrivilegedCouldWrite(path)}});
+        for (const std::wstring& name : listFolder(folder)) {
+            if (name.size() < kExtension.size() || name.compare(name.size() - kExtension.size(), kExtension.size(),
+                                                                kExtension) != 0)
+                continue;
+            std::wstring path = joinPath(folder, name);
+            BackupReadResult read = readBackupFile(path);
+            if (read.parseError != BackupParseError::None)
+                continue;
+            const std::uint64_t written = lastWriteTime(path).value_or(0);
+            files.push_back(ListedFile{utf16Units(name), utf16Units(path), secondStamp(name), written,
+                                       BackupListEntry{path, std::move(read.backup), lessPrivilegedCouldWrite(path)}});
+        }
     }
-    std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.units > b.units; });
+    // By name, then path: within one folder that is the path order; across the volume's folders it keeps
+    // the newest first.
+    std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) {
+        return a.name != b.name ? a.name > b.name : a.units > b.units;
+    });
     // A name's stamp has whole seconds only: inside one second, the path order says nothing about which
     // change came last (it follows the serial texts), so there the file written last comes first.
     for (auto run = files.begin(); run != files.end();) {

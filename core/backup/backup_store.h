@@ -32,6 +32,8 @@ public:
     std::uint32_t lastError() const { return lastError_; }
     const std::wstring& directory() const { return directory_; }
     const std::wstring& volume() const { return volume_; }
+    // The folder the last save refused because another user could have planted or may change it.
+    const std::wstring& refusedFolder() const { return refusedFolder_; }
 
 private:
     std::wstring directory_;
@@ -39,6 +41,7 @@ private:
     std::wstring mount_;
     std::string app_;
     std::wstring lastPath_;
+    std::wstring refusedFolder_;
     std::uint32_t lastError_ = 0;
 };
 
@@ -48,6 +51,12 @@ struct BackupListEntry {
     // A less privileged user could have written or planted the file: never taken without being named.
     bool untrusted = false;
 };
+
+// The per-volume folders a volume's backups are listed from: first the one they are saved in, named
+// after the volume's backup key, then the one named after its device path where that differs (backups
+// saved there before, which still go through matching).
+[[nodiscard]] std::vector<std::wstring> volumeBackupFolders(const std::wstring& directory,
+                                                            const std::wstring& driveSpec);
 
 // Only readable ".tlxbak" files (exact case); sorted by path, descending.
 [[nodiscard]] std::vector<BackupListEntry> listVolumeBackups(const std::wstring& directory,

@@ -14,9 +14,10 @@ namespace {
 
 constexpr std::uint32_t kErrorSharingViolation = 32;
 
-// Runs on an open device; the caller destroys it afterwards, on every path.
-void changeOnDevice(LockableDevice& device, VolumeSerial newSerial, bool keepHighHalf, BackupSink& sink,
-                    ChangeWindow& window, ChangeResult& result) {
+// Runs on an open device; the caller destroys it afterwards, on every path. savedWidth is the width
+// of a restored serial's field, 0 for a serial given by the user.
+void changeOnDevice(LockableDevice& device, VolumeSerial newSerial, bool keepHighHalf, std::uint32_t savedWidth,
+                    BackupSink& sink, ChangeWindow& window, ChangeResult& result) {
     const BootSectorRead first = readBootSector(device);
     if (first.detectStatus == DetectStatus::BitLocker ||
         (first.readStatus == ReadStatus::ReadFailed &&
@@ -31,6 +32,11 @@ void changeOnDevice(LockableDevice& device, VolumeSerial newSerial, bool keepHig
         result.detect = first.detectStatus;
         result.systemError = first.systemError;
         return;
+    }
+    // A restored serial of another width than the volume's field sets only the low 32 bits.
+    if (savedWidth != 0 && savedWidth != first.info.serialWidth) {
+        newSerial &= 0xFFFFFFFFull;
+        keepHighHalf = true;
     }
     if (keepHighHalf && first.info.serialWidth == 8)
         newSerial = withLowHalf(first.info.serial, newSerial);
@@ -68,15 +74,29 @@ std::unique_ptr<LockableDevice> openForChange(VolumeAccess& volumes, const std::
     return device;
 }
 
-ChangeResult changeSerial(VolumeAccess& volumes, const std::wstring& driveSpec, VolumeSerial newSerial,
-                          bool keepHighHalf, BackupSink& sink, ChangeWindow& window) {
+namespace {
+
+ChangeResult changeOpened(VolumeAccess& volumes, const std::wstring& driveSpec, VolumeSerial newSerial,
+                          bool keepHighHalf, std::uint32_t savedWidth, BackupSink& sink, ChangeWindow& window) {
     ChangeResult result;
     std::unique_ptr<LockableDevice> device = openForChange(volumes, driveSpec, result);
     if (!device)
         return result;
-    changeOnDevice(*device, newSerial, keepHighHalf, sink, window, result);
+    changeOnDevice(*device, newSerial, keepHighHalf, savedWidth, sink, window, result);
     device.reset();  // unlocks the volume and lets the file system mount again
     return result;
+}
+
+}  // namespace
+
+ChangeResult changeSerial(VolumeAccess& volumes, const std::wstring& driveSpec, VolumeSerial newSerial,
+                          bool keepHighHalf, BackupSink& sink, ChangeWindow& window) {
+    return changeOpened(volumes, driveSpec, newSerial, keepHighHalf, 0, sink, window);
+}
+
+ChangeResult changeToSavedSerial(VolumeAccess& volumes, const std::wstring& driveSpec, VolumeSerial saved,
+                                 std::uint32_t savedWidth, BackupSink& sink, ChangeWindow& window) {
+    return changeOpened(volumes, driveSpec, saved, false, savedWidth, sink, window);
 }
 
 ChangeResult changeSerial(const std::wstring& driveSpec, VolumeSerial newSerial, bool keepHighHalf,

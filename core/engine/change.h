@@ -24,5 +24,10 @@ class VolumeAccess;
                                         ChangeWindow& window = noChangeWindow());
 [[nodiscard]] ChangeResult changeSerial(const std::wstring& driveSpec, VolumeSerial newSerial, bool keepHighHalf,
                                         BackupSink& sink, ChangeWindow& window = noChangeWindow());
+// A serial saved from a field of savedWidth bytes: all of it where the volume's field has that width,
+// else its low 32 bits, the volume's own high half kept.
+[[nodiscard]] ChangeResult changeToSavedSerial(VolumeAccess& volumes, const std::wstring& driveSpec,
+                                               VolumeSerial saved, std::uint32_t savedWidth, BackupSink& sink,
+                                               ChangeWindow& window = noChangeWindow());
 
 }  // namespace tlx

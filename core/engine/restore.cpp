@@ -29,11 +29,13 @@ void recoverOnDevice(LockableDevice& device, const BootSectorBackup& backup, Bac
         return;
 
     // Saved bytes are only ever written where and as what their own boot sector says they belong on
-    // this device; a file that contradicts itself, or that lacks a copy the volume soundly holds (the
-    // change would have saved it), is refused even with force.
+    // this device; a file that contradicts itself, that lacks a copy the volume soundly holds (the
+    // change would have saved it), or that would put a copy where the volume holds none, is refused
+    // even with force.
     BackupMatch match = BackupMatch::Different;
-    if (device.sectorSize() == backup.deviceSector && regionsWhereTheyBelong(backup))
-        match = soundCopyLeftOut(backup, device) ? BackupMatch::Different : matchBackup(backup, device);
+    if (device.sectorSize() == backup.deviceSector && regionsWhereTheyBelong(backup) &&
+        !soundCopyLeftOut(backup, device) && copiesOnlyOverCopies(backup, device))
+        match = matchBackup(backup, device);
     result.match = static_cast<std::int32_t>(match);
     if (match == BackupMatch::Different || (match == BackupMatch::Undetermined && !force)) {
         result.error = ApplyFailure::BackupMismatch;
@@ -46,7 +48,7 @@ void recoverOnDevice(LockableDevice& device, const BootSectorBackup& backup, Bac
 
 ChangeResult restoreSerial(VolumeAccess& volumes, const std::wstring& driveSpec, const BootSectorBackup& backup,
                            BackupSink& sink, ChangeWindow& window) {
-    return changeSerial(volumes, driveSpec, backup.oldSerial, false, sink, window);
+    return changeToSavedSerial(volumes, driveSpec, backup.oldSerial, backup.serialBytes, sink, window);
 }
 
 ChangeResult restoreSerial(const std::wstring& driveSpec, const BootSectorBackup& backup, BackupSink& sink,

@@ -16,6 +16,17 @@ namespace tlx {
 // user could add, remove or replace entries, or the folder is a reparse point. Windows, run as
 // administrator; elsewhere always 0 (restore passes over files others could have written instead).
 [[nodiscard]] std::uint32_t checkAdministratorsOnlyFolder(const std::wstring& path);
+// A backups folder, or the per-volume folder in it, that a less privileged user could have planted,
+// swapped or may still change: the folder refused and the error that says why. The backups folder
+// must belong to this user and be writable by no one else unless it is sticky; the per-volume folder,
+// opened without following links, must be a folder of this user that no one else may write. Absent
+// folders pass. POSIX, run as root; elsewhere never (Windows checks its ACLs on saving).
+struct FolderRefusal {
+    std::wstring folder;
+    std::uint32_t error = 0;
+};
+[[nodiscard]] std::optional<FolderRefusal> untrustedBackupFolder(const std::wstring& directory,
+                                                                 const std::wstring& volumeFolder);
 // Removes a file left at the name, creates the file exclusively, writes through in pieces of at most
 // 1 MiB, flushes, closes. On any failure the file is deleted. Never writes into anything that existed
 // before: a symbolic link, folder or FIFO at the name (POSIX) or a reparse point (Windows) fails the call.
@@ -36,7 +47,8 @@ struct FileRead {
 [[nodiscard]] FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes);
 
 // True when a user with fewer rights than this process could have written the file or put it in its
-// folder (POSIX, run as root: owned by another user or writable by group or others, file or folder;
+// folder (POSIX, run as root: owned by another user or writable by group or others, file or folder, or
+// the folder a symbolic link;
 // Windows: owned by neither Administrators nor SYSTEM). Also true when the file cannot be examined.
 [[nodiscard]] bool lessPrivilegedCouldWrite(const std::wstring& path);
 

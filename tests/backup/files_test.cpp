@@ -105,6 +105,60 @@ TEST(Files, LessPrivilegedWriters) {
     fs::create_symlink(root.path() / "target", root.path() / "link.tlxbak");
     EXPECT_TRUE(lessPrivilegedCouldWrite((root.path() / "link.tlxbak").wstring())) << "a link is no backup";
     EXPECT_TRUE(lessPrivilegedCouldWrite((root.path() / "absent.tlxbak").wstring()));
+    fs::create_directory(root.path() / "real");
+    test::writeBytes(root.path() / "real" / "x.tlxbak", {1});
+    fs::create_directory_symlink(root.path() / "real", root.path() / "linked");
+    EXPECT_FALSE(lessPrivilegedCouldWrite((root.path() / "real" / "x.tlxbak").wstring()));
+    EXPECT_TRUE(lessPrivilegedCouldWrite((root.path() / "linked" / "x.tlxbak").wstring())) << "reached through a link";
+}
+
+// Folders that decide where root saves and what "the latest backup" is.
+TEST(Files, UntrustedBackupFolders) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root has less privileged users to fear";
+    constexpr uid_t kNobody = 65534;
+    enum class Volume { Absent, Folder, Link };
+    struct Case {
+        const char* name;
+        mode_t rootMode;
+        uid_t rootOwner;
+        Volume volume;
+        mode_t volumeMode;
+        uid_t volumeOwner;
+        bool rootRefused;
+        bool volumeRefused;
+    };
+    const Case cases[] = {
+        {"root's folders", 0755, 0, Volume::Folder, 0755, 0, false, false},
+        {"no per-volume folder yet", 0755, 0, Volume::Absent, 0, 0, false, false},
+        {"sticky shared backups folder", 01777, 0, Volume::Folder, 0755, 0, false, false},
+        {"shared backups folder", 0777, 0, Volume::Folder, 0755, 0, true, false},
+        {"backups folder of another user", 0755, kNobody, Volume::Folder, 0755, 0, true, false},
+        {"per-volume folder of another user", 01777, 0, Volume::Folder, 0755, kNobody, false, true},
+        {"per-volume folder others may write", 0755, 0, Volume::Folder, 01777, 0, false, true},
+        {"per-volume folder as a link", 01777, 0, Volume::Link, 0, 0, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TemporaryFolder top;
+        const fs::path root = top.path() / "backups";
+        const fs::path volume = root / "Volume";
+        fs::create_directory(root);
+        fs::create_directory(top.path() / "elsewhere");
+        if (c.volume == Volume::Folder) {
+            fs::create_directory(volume);
+            ASSERT_EQ(::chown(volume.c_str(), c.volumeOwner, 0), 0);
+            ASSERT_EQ(::chmod(volume.c_str(), c.volumeMode), 0);
+        } else if (c.volume == Volume::Link) {
+            fs::create_directory_symlink(top.path() / "elsewhere", volume);
+        }
+        ASSERT_EQ(::chown(root.c_str(), c.rootOwner, 0), 0);
+        ASSERT_EQ(::chmod(root.c_str(), c.rootMode), 0);
+        const auto refusal = untrustedBackupFolder(root.wstring(), volume.wstring());
+        ASSERT_EQ(refusal.has_value(), c.rootRefused || c.volumeRefused);
+        if (refusal)
+            EXPECT_EQ(refusal->folder, (c.rootRefused ? root : volume).wstring());
+    }
 }
 
 }  // namespace

@@ -302,12 +302,15 @@ TEST_F(ImageDevice, LeaseAndProcWalkAgreeOnOtherOpeners) {
     const std::optional<bool> alone = posix::fileOpenedElsewhere(own.get());
     ASSERT_TRUE(alone.has_value()) << "leases are unavailable here";
     EXPECT_FALSE(*alone);
-    EXPECT_FALSE(posix::openedElsewhere(image, false, 0, ownFds));
+    struct stat st{};
+    ASSERT_EQ(fstat(own.get(), &st), 0);
+    const posix::FileIdentity id = posix::identityOf(st);
+    EXPECT_FALSE(posix::openedElsewhere(image, id, ownFds));
     {
         testing::OtherProcessHolding holder(image);
         ASSERT_TRUE(holder.holding());
         EXPECT_EQ(posix::fileOpenedElsewhere(own.get()), std::optional<bool>(true));
-        EXPECT_TRUE(posix::openedElsewhere(image, false, 0, ownFds));
+        EXPECT_TRUE(posix::openedElsewhere(image, id, ownFds));
     }
     EXPECT_EQ(posix::fileOpenedElsewhere(own.get()), std::optional<bool>(false));
 }
@@ -320,11 +323,14 @@ TEST_F(ImageDevice, AMountNamingTheImageByAnotherNameNamesIt) {
     ASSERT_EQ(symlink(image.c_str(), link.c_str()), 0);
     testing::writeFile(other, testing::patternBytes(512));
     ASSERT_TRUE(std::filesystem::create_directory(point));
-    EXPECT_FALSE(posix::namedByMount(image, false, 0));
+    struct stat st{};
+    ASSERT_EQ(stat(image.c_str(), &st), 0);
+    const posix::FileIdentity id = posix::identityOf(st);
+    EXPECT_FALSE(posix::namedByMount(image, id));
     for (const auto& [source, named] : {std::pair{link, true}, std::pair{other, false}}) {
         SCOPED_TRACE(source);
         ASSERT_TRUE(testing::run("mount -t tmpfs '" + source + "' '" + point + "'"));
-        EXPECT_EQ(posix::namedByMount(image, false, 0), named);
+        EXPECT_EQ(posix::namedByMount(image, id), named);
         ASSERT_TRUE(testing::run("umount '" + point + "'"));
     }
 }
@@ -385,6 +391,37 @@ TEST_F(LoopDeviceTest, LockingTheDeviceIsRefusedWhileItIsUsed) {
     device.reset();
     posix::UniqueFd after(::open(loop.path().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC));
     EXPECT_TRUE(after.valid());
+}
+
+// The same image reached by another name (a hard link) is the same volume: a second loop device on
+// it, or a process holding it open, makes the first loop device and the image itself in use.
+TEST_F(LoopDeviceTest, TheImageUnderAnotherNameCountsAsInUse) {
+    const std::string alias = dir / "alias.img";
+    ASSERT_EQ(link(image.c_str(), alias.c_str()), 0);
+    testing::LoopDevice loop(image);
+    ASSERT_FALSE(loop.path().empty()) << "losetup failed";
+    std::uint32_t error = 0;
+    auto device = VolumeDevice::open(fromUtf8(loop.path()), DeviceAccess::ReadWrite, error);
+    ASSERT_TRUE(device) << error;
+    {
+        testing::LoopDevice second(alias);
+        ASSERT_FALSE(second.path().empty()) << "losetup failed";
+        EXPECT_FALSE(device->lock());
+        EXPECT_EQ(device->lastError(), 170u);
+    }
+    {
+        testing::OtherProcessHolding holder(alias);
+        ASSERT_TRUE(holder.holding());
+        EXPECT_FALSE(device->lock());
+        EXPECT_EQ(device->lastError(), 170u);
+    }
+    ASSERT_TRUE(device->lock()) << device->lastError();
+    device.reset();
+    // The image by the other name is backing the loop device.
+    auto file = openImage(alias, DeviceAccess::ReadWrite, error);
+    ASSERT_TRUE(file) << error;
+    EXPECT_FALSE(file->lock());
+    EXPECT_EQ(file->lastError(), 170u);
 }
 
 TEST_F(LoopDeviceTest, AMountedDeviceCannotBeLocked) {

@@ -129,6 +129,31 @@ const std::vector<RawCase>& rawCases() {
          {.fsType = FsType::FAT32, .oldSerial = kLaterSerial, .newSerial = kSavedSerial, .regions = 2}, true, true},
         {"another volume, even with force", Volume::Fat32, [](auto& bytes) { bytes[13] = 16; }, nullptr, true, {},
          {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"zeroed boot sector, the volume's copy of another cluster size, with force", Volume::Fat32,
+         [&](auto& bytes) {
+             zeroBootSector(bytes);
+             bytes[6 * 512 + 13] = 1;
+         },
+         nullptr, true, {}, {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"zeroed main region, the volume's backup region of another cluster size, with force", Volume::ExFat,
+         [&](auto& bytes) {
+             zeroBootSector(bytes);
+             bytes[12 * 512 + 109] += 3;
+         },
+         nullptr, true, {}, {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
+        {"exFAT backup region whose checksum sector was torn is written back", Volume::ExFat,
+         [](auto& bytes) { bytes[23 * 512] ^= 1; }, nullptr, false, {},
+         {.fsType = FsType::exFAT, .oldSerial = kLaterSerial, .newSerial = kSavedSerial, .regions = 2}, true, true},
+        {"FAT32 copy over the FSInfo sector its backup field names, with force", Volume::Fat32,
+         [](auto& bytes) {
+             test::putLE(bytes, 50, 1, 2);
+             std::fill(bytes.begin() + 512, bytes.begin() + 1024, std::uint8_t{0x52});
+         },
+         [](BootSectorBackup& backup) {
+             for (BackupRegion& region : backup.regions) test::putLE(region.bytes, 50, 1, 2);
+             backup.regions[0].firstSector = 1;
+         },
+         true, {}, {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
         {"backup boot sector position altered, with force", Volume::Fat32, nullptr,
          [](BootSectorBackup& backup) { backup.regions[0].firstSector = 7; }, true, {},
          {.error = ApplyFailure::BackupMismatch, .match = 1}, false, false},
@@ -296,8 +321,12 @@ std::vector<RestoreCase> restoreCases() {
          test::withSerialAt(reformatted, {0, 6 * 512}, 67, kSavedSerial, 4), true},
         {"volume already has the saved serial", savedImage(Volume::Fat32), backupFor(Volume::Fat32), {},
          {.error = ApplyFailure::Plan, .planError = PlanError::SameSerial}, savedImage(Volume::Fat32), false},
-        {"64-bit saved serial on a 32-bit field", fat32Changed, backupFor(Volume::Ntfs), {},
-         {.error = ApplyFailure::Plan, .planError = PlanError::SerialTooWide}, fat32Changed, false},
+        {"64-bit saved serial on a 32-bit field sets its low half", fat32Changed, backupFor(Volume::Ntfs), {},
+         {.fsType = FsType::FAT32, .oldSerial = kLaterSerial, .newSerial = kSavedNtfs & 0xFFFFFFFF, .regions = 2},
+         test::withSerialAt(fat32Changed, {0, 6 * 512}, 67, kSavedNtfs & 0xFFFFFFFF, 4), true},
+        {"32-bit saved serial on NTFS keeps the volume's high half", ntfsOtherHigh, backupFor(Volume::Fat32), {},
+         {.fsType = FsType::NTFS, .oldSerial = 0x7777777711112222ull, .newSerial = 0x777777771A2B3C4Dull, .regions = 2},
+         test::withSerialAt(ntfsOtherHigh, {0, test::kNtfsTotalSectors * 512}, 72, 0x777777771A2B3C4Dull, 8), true},
         {"NTFS lock refused is written in place", ntfsOtherHigh, backupFor(Volume::Ntfs), {.lockOk = false},
          {.mode = WriteMode::InPlace, .restartRequired = true, .fsType = FsType::NTFS,
           .oldSerial = 0x7777777711112222ull, .newSerial = kSavedNtfs, .regions = 2},

@@ -3,6 +3,7 @@ writes through a name planted in the backups folder."""
 
 import datetime
 import os
+import shutil
 import sys
 import unittest
 
@@ -81,6 +82,95 @@ class PlantedBackupTest(RestoreTestCase):
         self.assertEqual(im.read_bytes(first), saved, "the earlier backup was rewritten")
         self.assertEqual(im.read_backup(result["backup"]).header["oldSerial"], "C0DE1234")
         self.assertNotEqual(os.stat(result["backup"]).st_ino, os.stat(first).st_ino)
+
+
+def refused_restore_line(folder, why):
+    return f"The backups in {folder} can't be trusted: {why} Nothing was restored.\n"
+
+
+@unittest.skipUnless(im.is_root(), "folders of other users need root")
+class PlantedFolderTest(RestoreTestCase):
+    """A backups folder others may write: the per-volume folder planted as a link, or swapped for another
+    volume's, never decides where root saves or which backup root restores."""
+
+    def shared_backups(self, mode):
+        os.makedirs(self.backups)
+        os.chmod(self.backups, mode)
+
+    def two_volumes(self):
+        """Image a changed once (its backup restores 1234-ABCD), image b changed twice (latest restores 5555-6666)."""
+        a, _, _ = self.changed_image(im.kind("FAT16"), "a.img")
+        b = im.fresh_image(im.kind("FAT16"), self.dir, "b.img")
+        for serial in ("5555-6666", "C0DE-1234"):
+            proc, _ = self.set_serial(b, serial)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+        return a, b
+
+    def test_a_planted_link_is_no_place_to_save(self):
+        # Without the sticky bit the backups folder itself is refused, with it the link planted in it.
+        for mode in (0o777, 0o1777):
+            with self.subTest(oct(mode)):
+                self.dir = im.scratch_dir("planted-")
+                self.backups = os.path.join(self.dir, "backups")
+                self.shared_backups(mode)
+                image = im.fresh_image(im.kind("FAT16"), self.dir)
+                before = im.read_bytes(image)
+                elsewhere = os.path.join(self.dir, "elsewhere")
+                os.makedirs(elsewhere)
+                folder = self.volume_folder(image)
+                os.symlink(elsewhere, folder)
+                os.lchown(folder, NOBODY, NOBODY)
+                proc, result = self.set_serial(image, "C0DE-1234")
+                self.assertEqual(proc.returncode, 1, proc.stdout + proc.stderr)
+                self.assertEqual((result["error"], result["backup"]), ("Apply", None))
+                refused, why = ((self.backups, "Other users can write to the folder.") if mode == 0o777 else
+                                (folder, "The folder is a symbolic link."))
+                self.assertEqual(result["message"], f"The boot-sector backup couldn't be saved to {refused} ({why}), "
+                                 "so nothing was written. Your drive is unchanged.")
+                self.assertEqual(os.listdir(elsewhere), [])
+                self.assertEqual(im.read_bytes(image), before)
+
+    def test_a_swapped_or_linked_folder_is_not_restored_from(self):
+        def renamed(folder, other):
+            # Without the sticky bit anyone may rename the folders of root's: b's takes a's name.
+            os.rename(folder, folder + ".old")
+            os.rename(other, folder)
+
+        def linked(folder, other):
+            # Sticky: root's folders stay, but a name root has not taken yet can be planted as a link.
+            shutil.rmtree(folder)
+            os.symlink(other, folder)
+            os.lchown(folder, NOBODY, NOBODY)
+
+        cases = [("renamed in a shared folder", 0o777, renamed, "Other users can write to the folder."),
+                 ("linked in a sticky folder", 0o1777, linked, "The folder is a symbolic link.")]
+        for name, mode, tamper, why in cases:
+            with self.subTest(name):
+                self.dir = im.scratch_dir("swapped-")
+                self.backups = os.path.join(self.dir, "backups")
+                a, b = self.two_volumes()
+                os.chmod(self.backups, mode)
+                before = im.read_bytes(a)
+                folder = self.volume_folder(a)
+                tamper(folder, self.volume_folder(b))
+                proc = self.restore_text(a)
+                self.assertEqual(proc.returncode, 9, proc.stdout + proc.stderr)
+                refused = self.backups if mode == 0o777 else folder
+                self.assertEqual(proc.stderr, refused_restore_line(refused, why))
+                self.assertEqual(im.read_bytes(a), before)
+
+    def test_a_folder_of_another_user_is_not_restored_from(self):
+        image, _, _ = self.changed_image(im.kind("FAT16"))
+        before = im.read_bytes(image)
+        folder = self.volume_folder(image)
+        os.chown(folder, NOBODY, NOBODY)
+        proc = self.restore_text(image)
+        self.assertEqual(proc.returncode, 9, proc.stdout + proc.stderr)
+        self.assertEqual(proc.stderr, refused_restore_line(folder, "The folder belongs to another user."))
+        self.assertEqual(im.read_bytes(image), before)
+        proc, result = self.set_serial(image, "5555-6666")
+        self.assertEqual(proc.returncode, 1, proc.stdout + proc.stderr)
+        self.assertEqual(im.read_bytes(image), before)
 
 
 if __name__ == "__main__":

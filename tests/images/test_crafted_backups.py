@@ -88,9 +88,10 @@ def moved_by_volume_sectors(factor, offset):
     return craft
 
 
-def added(kind_, first, count):
+def added(kind_, first, count, at=None):
+    """A region of the image's own sectors from first on, saved as if it lay at `at` (default: there)."""
     def craft(header, regions, image):
-        return header, [(kind_, first, image[first * 512:(first + count) * 512])] + regions
+        return header, [(kind_, first if at is None else at, image[first * 512:(first + count) * 512])] + regions
     return craft
 
 
@@ -171,6 +172,8 @@ CASES = [
     ("FAT32 copy with other boot code", "FAT32", copy_data("BackupBootSector", other_boot_code)),
     ("NTFS copy with other boot code", "NTFS", copy_data("BackupBootSector", other_boot_code)),
     ("exFAT backup region with other boot code", "exFAT", copy_data("ExFatBackupRegion", exfat_backup_other_boot_code)),
+    # A FAT32 whose backup field names its FSInfo sector: a change saved no copy there, so none is written.
+    ("FAT32 copy over the FSInfo sector its backup field names", "FAT32-fsinfo", added("BackupBootSector", 0, 1, at=1)),
     # The copy left out: recovery would put the main sector back and leave the copy at the new serial.
     ("FAT32 without its backup boot sector", "FAT32", dropped("BackupBootSector")),
     ("NTFS without its backup boot sector", "NTFS", dropped("BackupBootSector")),
@@ -181,6 +184,13 @@ CASES = [
 class CraftedBackupTest(RestoreTestCase):
     def image_with_backup(self, name):
         """An image whose serial was changed once, and the backup that change wrote."""
+        if name == "FAT32-fsinfo":
+            image = im.fresh_image(im.kind("FAT32"), self.dir)
+            for copy in (0, 6):
+                im.patch_bytes(image, copy * 512 + 50, (1).to_bytes(2, "little"))
+            proc, result = self.set_serial(image, "C0DE-1234")
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+            return image, result["backup"]
         if name != "exFAT-16K":
             image, _, backup = self.changed_image(im.kind(name))
             return image, backup

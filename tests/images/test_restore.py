@@ -108,6 +108,49 @@ class RestoreTest(RestoreTestCase):
                 clean, output = im.judge(kind.fs, image)
                 self.assertTrue(clean, output)
 
+    def test_forced_recovery_refuses_another_volumes_boot_sector_over_a_sound_copy(self):
+        """With the boot sector zeroed, --force may not write the boot sectors of a volume of another cluster
+        size: the volume's own copy, still sound, says the backup is not its own."""
+        def other_fat32(path):
+            im.make_fat(path, 32, 0x55556666, cluster_sectors=8)
+
+        def other_exfat(path):
+            with open(path, "wb") as f:
+                f.truncate(8 << 20)
+            im.run(["mkfs.exfat", "-c", "32K", path])
+
+        for name, make_other in (("FAT32", other_fat32), ("exFAT", other_exfat)):
+            with self.subTest(name):
+                image, _, _ = self.changed_image(im.kind(name))
+                other = os.path.join(self.dir, "other.img")
+                make_other(other)
+                proc, result = self.set_serial(other, "C0DE-5678")
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                im.patch_bytes(image, 0, bytes(512))
+                zeroed = im.read_bytes(image)
+                proc = self.restore_text(image, result["backup"], "--raw", "--force")
+                self.assertEqual(proc.returncode, 9, proc.stdout + proc.stderr)
+                self.assertEqual(proc.stderr, mismatch_line(os.path.realpath(image)))
+                self.assertEqual(im.read_bytes(image), zeroed)
+                os.unlink(other)
+
+    def test_restore_across_widths_sets_only_the_low_half(self):
+        """A 32-bit saved serial on NTFS keeps the volume's high half; a 64-bit one on FAT32 sets its low half."""
+        for saved_name, target_name in (("exFAT", "NTFS"), ("NTFS", "FAT32")):
+            with self.subTest(f"{saved_name} backup onto {target_name}"):
+                _, _, backup = self.changed_image(im.kind(saved_name), f"saved-{saved_name}.img")
+                target_kind = im.kind(target_name)
+                target, _, _ = self.changed_image(target_kind, f"target-{target_name}.img")
+                before = im.read_bytes(target)
+                changed = (target_kind.serial & 0xFFFFFFFF00000000) | NEW_SERIAL
+                expected = (target_kind.serial & 0xFFFFFFFF00000000) | 0x1234ABCD
+                proc, result = self.restore(target, backup)
+                self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
+                self.check_success(result, target, changed, expected, target_kind.width)
+                self.assertEqual(im.blkid_uuid(target), im.blkid_serial_text(target_kind, expected))
+                ranges = [(o, o + target_kind.width) for o in im.Layout(before).serial_offsets]
+                self.assertEqual(im.outside(im.changed_offsets(before, im.read_bytes(target)), ranges), [])
+
     def test_backup_of_another_volume(self):
         image, _, backup = self.changed_image(im.kind("FAT16"), "a.img")
         other = os.path.join(self.dir, "other.img")

@@ -155,7 +155,7 @@ std::unique_ptr<VolumeDevice> VolumeDevice::openPath(const std::string& path, De
     device->fd_ = std::move(fd);
     device->path_ = path;
     device->blockDevice_ = S_ISBLK(st.st_mode);
-    device->rdev_ = st.st_rdev;
+    device->identity_ = identityOf(st);
     device->direct_ = direct;
     device->sectorSize_ = sectorSize;
     device->sectorCount_ = length / sectorSize;
@@ -308,7 +308,7 @@ std::uint32_t VolumeDevice::tryLock() {
         }
         writerLock_ = true;
     }
-    mounted_ = namedByMount(path_, blockDevice_, rdev_);
+    mounted_ = namedByMount(path_, identity_);
     if (mounted_) return kInUse;
     if (blockDevice_) {
         // The kernel refuses an exclusive open while the device is mounted or claimed.
@@ -317,7 +317,7 @@ std::uint32_t VolumeDevice::tryLock() {
         const int ours[] = {fd_.get(), claim.get()};
         // A FUSE mount holds the device open without claiming it; a loop device is only as free
         // as the file behind it.
-        if (openedElsewhere(path_, true, rdev_, ours) || loopBackingInUse(rdev_)) return kInUse;
+        if (openedElsewhere(path_, identity_, ours) || loopBackingInUse(fd_.get())) return kInUse;
         exclusive_ = std::move(claim);
         return 0;
     }
@@ -327,9 +327,9 @@ std::uint32_t VolumeDevice::tryLock() {
         // Without a lease nothing can be held against other openers; the engine's reading of
         // each region right before its write is then the only guard.
         const int own[] = {fd_.get()};
-        if (openedElsewhere(path_, false, 0, own)) return kInUse;
+        if (openedElsewhere(path_, identity_, own)) return kInUse;
     }
-    if (backsLoopDevice(path_)) {
+    if (backsLoopDevice(identity_)) {
         dropLease();
         return kInUse;
     }

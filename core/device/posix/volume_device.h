@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "device/posix/device_users.h"
 #include "device/sector_device.h"
 #include "platform/posix/unique_fd.h"
 
@@ -65,7 +66,7 @@ private:
     UniqueFd exclusive_;  // the O_EXCL claim on a block device while locked
     std::string path_;
     bool blockDevice_ = false;
-    dev_t rdev_ = 0;
+    FileIdentity identity_;  // what other users are matched by
     bool direct_ = false;
     std::uint32_t sectorSize_ = 0;
     std::uint64_t sectorCount_ = 0;

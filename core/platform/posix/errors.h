@@ -20,6 +20,10 @@ inline constexpr std::uint32_t kErrorFoundFolder = 0x20000005;
 inline constexpr std::uint32_t kErrorFoundDevice = 0x20000006;
 inline constexpr std::uint32_t kErrorFoundSocket = 0x20000007;
 inline constexpr std::uint32_t kErrorLinkInPath = 0x20000008;
+// A backups folder that a less privileged user could have planted or may still change.
+inline constexpr std::uint32_t kErrorFolderIsLink = 0x20000009;
+inline constexpr std::uint32_t kErrorFolderOfAnotherUser = 0x2000000A;
+inline constexpr std::uint32_t kErrorFolderWritableByOthers = 0x2000000B;
 
 // The code naming what a file of this mode is when a regular file was expected; 0 for a regular file.
 [[nodiscard]] std::uint32_t notAFileError(mode_t mode);

@@ -236,6 +236,41 @@ std::uint32_t checkAdministratorsOnlyFolder(const std::wstring&) {
     return 0;
 }
 
+std::optional<FolderRefusal> untrustedBackupFolder(const std::wstring& directory, const std::wstring& volumeFolder) {
+    const uid_t self = ::geteuid();
+    if (self != 0)
+        return std::nullopt;  // only the administrator has less privileged users to fear
+    const auto refuse = [](const std::wstring& folder, std::uint32_t error) {
+        return std::optional<FolderRefusal>(FolderRefusal{folder, error});
+    };
+    // The backups folder is the one the administrator named, links and all; a sticky one (like /tmp)
+    // lets nobody else rename or replace the folders of root's in it.
+    struct stat root {};
+    if (::stat(toUtf8(directory).c_str(), &root) == 0) {
+        if (root.st_uid != self)
+            return refuse(directory, posix::kErrorFolderOfAnotherUser);
+        if ((root.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (root.st_mode & S_ISVTX) == 0)
+            return refuse(directory, posix::kErrorFolderWritableByOthers);
+    }
+    // The per-volume folder is examined on the folder itself, never through a link.
+    UniqueFd folder(::open(toUtf8(volumeFolder).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.valid()) {
+        // Absent, or a file in the way that creating the folder reports: nothing to trust or refuse yet.
+        struct stat entry {};
+        if (::lstat(toUtf8(volumeFolder).c_str(), &entry) == 0 && S_ISLNK(entry.st_mode))
+            return refuse(volumeFolder, posix::kErrorFolderIsLink);
+        return std::nullopt;
+    }
+    struct stat own {};
+    if (::fstat(folder.get(), &own) != 0)
+        return refuse(volumeFolder, posix::lastWindowsError());
+    if (own.st_uid != self)
+        return refuse(volumeFolder, posix::kErrorFolderOfAnotherUser);
+    if ((own.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return refuse(volumeFolder, posix::kErrorFolderWritableByOthers);
+    return std::nullopt;
+}
+
 bool lessPrivilegedCouldWrite(const std::wstring& path) {
     const uid_t self = ::geteuid();
     if (self != 0)
@@ -247,11 +282,12 @@ bool lessPrivilegedCouldWrite(const std::wstring& path) {
     if (file.st_uid != self || (file.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return true;
     // Whoever may write the folder may also swap the file; a sticky folder such as /tmp lets nobody
-    // replace a file of root's.
+    // replace a file of root's. A folder that is a link was reached through a name someone planted:
+    // asked after the file was read, this also catches a link put there just for the reading.
     const std::size_t slash = name.rfind('/');
     const std::string folderName = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
     struct stat folder {};
-    if (::stat(folderName.c_str(), &folder) != 0)
+    if (::lstat(folderName.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
         return true;
     const bool othersWrite = (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (folder.st_mode & S_ISVTX) == 0;
     return folder.st_uid != self || othersWrite;

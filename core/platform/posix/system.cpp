@@ -86,6 +86,9 @@ std::wstring errorText(std::uint32_t code) {
     case posix::kErrorFoundDevice: return L"A device stands where a regular file was expected.";
     case posix::kErrorFoundSocket: return L"A socket stands where a regular file was expected.";
     case posix::kErrorLinkInPath: return L"A symbolic link was put in the path after it was checked.";
+    case posix::kErrorFolderIsLink: return L"The folder is a symbolic link.";
+    case posix::kErrorFolderOfAnotherUser: return L"The folder belongs to another user.";
+    case posix::kErrorFolderWritableByOthers: return L"Other users can write to the folder.";
     default: break;
     }
     return L"Error " + std::to_wstring(code) + L".";

@@ -245,6 +245,10 @@ FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes) {
     return result;
 }
 
+std::optional<FolderRefusal> untrustedBackupFolder(const std::wstring&, const std::wstring&) {
+    return std::nullopt;
+}
+
 std::uint32_t checkAdministratorsOnlyFolder(const std::wstring& path) {
     if (!isElevated())
         return 0;
