@@ -259,6 +259,7 @@ class CommandLineTest(unittest.TestCase):
             (["list", "--jsn", "--xx"], "Unknown option: --xx"),
             (["list", "--backup-dir"], "option '--backup-dir' needs a folder"),
             (["backups", "/dev/sdb1", "--backup-dir="], "option '--backup-dir' needs a folder"),
+            (["set", "x.img", "CAFE-F00D", "--backup-dir", ""], "option '--backup-dir' needs a folder"),
             (["LIST"], "Unknown command: LIST"),
             (["c", "/dev/sdb1"], "Unknown command: c"),
             (["list", "extra"], "Usage: qorin list [--all] [--json]"),
