@@ -17,6 +17,20 @@ namespace {
 
 std::uint32_t firstOutputError = 0;
 
+bool isTerminal(int fd) {
+    static const bool output = ::isatty(STDOUT_FILENO) == 1, error = ::isatty(STDERR_FILENO) == 1;
+    return fd == STDOUT_FILENO ? output : error;
+}
+
+// Labels and folder names come from the media and from other users: on a terminal their control
+// characters would be run as escape sequences, so they show as "?", as ls shows them.
+std::wstring forTerminal(std::wstring_view text) {
+    std::wstring out(text);
+    for (wchar_t& c : out)
+        if ((c < 0x20 && c != L'\n' && c != L'\t') || (c >= 0x7f && c <= 0x9f)) c = L'?';
+    return out;
+}
+
 }  // namespace
 
 std::uint32_t outputError() {
@@ -26,7 +40,7 @@ std::uint32_t outputError() {
 void writeText(Stream stream, std::wstring_view text) {
     if (text.empty()) return;
     const int fd = stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO;
-    const std::string bytes = toReadableUtf8(text);
+    const std::string bytes = toReadableUtf8(isTerminal(fd) ? forTerminal(text) : std::wstring(text));
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);

@@ -7,7 +7,9 @@ standard output)."""
 import contextlib
 import json
 import os
+import pty
 import pwd
+import select
 import subprocess
 import sys
 import time
@@ -250,6 +252,52 @@ class FuseMountPointTest(unittest.TestCase):
                 mountpoint = os.path.join(folder, f"mnt-{driver}-image")
                 with im.fuse_mount(driver, image, mountpoint):
                     self.check(driver, image, mountpoint)
+
+
+class TerminalTest(unittest.TestCase):
+    """A label is the media's to choose: its control characters must not reach a terminal as escapes."""
+
+    LABEL = b"\x1b[31mREDX\x07X"  # 11 bytes: a colour change and a bell
+
+    def on_terminal(self, *args):
+        primary, secondary = pty.openpty()
+        proc = subprocess.Popen([im.QORIN, *args], stdin=subprocess.DEVNULL, stdout=secondary,
+                                stderr=subprocess.DEVNULL, env=im.qorin_environment())
+        os.close(secondary)
+        out = b""
+        try:
+            while True:
+                ready, _, _ = select.select([primary], [], [], im.TIMEOUT)
+                try:
+                    chunk = os.read(primary, 4096) if ready else b""
+                except OSError:  # the program closed its end
+                    chunk = b""
+                if not chunk:
+                    break
+                out += chunk
+            proc.wait(timeout=im.TIMEOUT)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            os.close(primary)
+        return proc.returncode, out
+
+    def test_control_characters_of_a_label_show_as_question_marks(self):
+        image = os.path.join(im.scratch_dir("escape-"), "fat.img")
+        im.make_fat(image, 16, 0x1234ABCD)
+        im.run(["fatlabel", image, "ABCDEFGHIJK"])
+        data = im.read_bytes(image)
+        self.assertEqual(data.count(b"ABCDEFGHIJK"), 2, "the boot sector and the root directory hold the label")
+        with open(image, "wb") as f:
+            f.write(data.replace(b"ABCDEFGHIJK", self.LABEL))
+        code, out = self.on_terminal("get", image)
+        self.assertEqual(code, 0, out)
+        self.assertNotIn(b"\x1b", out)
+        self.assertNotIn(b"\x07", out)
+        self.assertIn(b"(?[31mREDX?X)", out)
+        # Piped, the bytes stay as they are, and JSON escapes them.
+        self.assertEqual(json.loads(im.qorin("get", image, "--json").stdout)["label"], self.LABEL.decode())
 
 
 class CommandLineTest(unittest.TestCase):
