@@ -60,7 +60,7 @@ struct Daemon {
 };
 
 // Processes with /dev/fuse open, and the connection each serves.
-std::vector<Daemon> fuseDaemons() {
+std::vector<Daemon> scanForDaemons() {
     std::vector<Daemon> daemons;
     for (const std::string& pid : numericEntries("/proc")) {
         Daemon daemon{pid, numericEntries("/proc/" + pid + "/fd"), std::nullopt, std::nullopt};
@@ -75,6 +75,12 @@ std::vector<Daemon> fuseDaemons() {
         if (const auto status = readSmallFile("/proc/" + pid + "/status")) daemon.user = soleUserIn(*status);
         daemons.push_back(std::move(daemon));
     }
+    return daemons;
+}
+
+// One run names its mounts several times (a folder, the volume, get's listing); /proc is walked once.
+const std::vector<Daemon>& fuseDaemons() {
+    static const std::vector<Daemon> daemons = scanForDaemons();
     return daemons;
 }
 
@@ -134,7 +140,7 @@ std::optional<unsigned> soleUserIn(std::string_view status) {
 
 void nameFuseSources(std::vector<MountEntry>& mounts) {
     if (std::none_of(mounts.begin(), mounts.end(), needsSource)) return;
-    const std::vector<Daemon> daemons = fuseDaemons();
+    const std::vector<Daemon>& daemons = fuseDaemons();
     for (MountEntry& m : mounts) {
         if (!needsSource(m)) continue;
         const Daemon* match = nullptr;
