@@ -24,9 +24,10 @@ namespace tlx::posix {
 // their source. Costs nothing while no such mount exists.
 void nameFuseSources(std::vector<MountEntry>& mounts);
 
-// Whether the caller may take a mount's source as the volume its folder names. A user's FUSE daemon can
-// name any file it can read (as its fsname, or by holding it open), so a user's mount counts only for
-// that user, or for a source that user owns; root's mounts and other kinds always count.
+// Whether the caller may take a mount's source as the volume mounted there: what its folder names, and
+// the mount point and read-only flag a list gives the source. A user's FUSE daemon can name any file
+// it can read (as its fsname, or by holding it open), so a user's mount counts only for that user, or
+// for a source that user owns; root's mounts and other kinds always count.
 [[nodiscard]] bool sourceVouchedFor(const MountEntry& m, unsigned caller, unsigned sourceOwner);
 
 }  // namespace tlx::posix
