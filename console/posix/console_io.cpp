@@ -23,11 +23,15 @@ bool isTerminal(int fd) {
 }
 
 // Labels and folder names come from the media and from other users: on a terminal their control
-// characters would be run as escape sequences, so they show as "?", as ls shows them.
+// characters would be run as escape sequences, and a line break would start a line of their making,
+// so they show as "?", as ls shows them. Every text ends its line at most at its end.
 std::wstring forTerminal(std::wstring_view text) {
     std::wstring out(text);
-    for (wchar_t& c : out)
-        if ((c < 0x20 && c != L'\n' && c != L'\t') || (c >= 0x7f && c <= 0x9f)) c = L'?';
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const wchar_t c = out[i];
+        const bool lineEnd = c == L'\n' && i + 1 == out.size();
+        if ((c < 0x20 && c != L'\t' && !lineEnd) || (c >= 0x7f && c <= 0x9f)) out[i] = L'?';
+    }
     return out;
 }
 

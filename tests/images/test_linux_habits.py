@@ -255,9 +255,9 @@ class FuseMountPointTest(unittest.TestCase):
 
 
 class TerminalTest(unittest.TestCase):
-    """A label is the media's to choose: its control characters must not reach a terminal as escapes."""
+    """A label is the media's to choose: its control characters must not reach a terminal as escapes or lines."""
 
-    LABEL = b"\x1b[31mREDX\x07X"  # 11 bytes: a colour change and a bell
+    LABEL = b"\x1b[31mRED\nX\x07"  # 11 bytes: a colour change, a line break and a bell
 
     def on_terminal(self, *args):
         primary, secondary = pty.openpty()
@@ -295,7 +295,7 @@ class TerminalTest(unittest.TestCase):
         self.assertEqual(code, 0, out)
         self.assertNotIn(b"\x1b", out)
         self.assertNotIn(b"\x07", out)
-        self.assertIn(b"(?[31mREDX?X)", out)
+        self.assertIn(b"(?[31mRED?X?)\r\n", out)
         # Piped, the bytes stay as they are, and JSON escapes them.
         self.assertEqual(json.loads(im.qorin("get", image, "--json").stdout)["label"], self.LABEL.decode())
 
