@@ -65,10 +65,12 @@ std::optional<std::string> deviceMountedAt(const std::string& folder) {
     for (const posix::MountEntry& m : mounts)
         if (m.mountPoint == folder) covering = &m;
     if (!covering || !covering->source.starts_with("/")) return std::nullopt;
+    // The owner of the resolved path, which is what is returned: a link swapped in later redirects nothing.
+    const std::optional<std::string> path = canonicalPath(covering->source);
     struct stat st{};
-    if (stat(covering->source.c_str(), &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode))) return std::nullopt;
+    if (!path || stat(path->c_str(), &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode))) return std::nullopt;
     if (!posix::sourceVouchedFor(*covering, geteuid(), st.st_uid)) return std::nullopt;
-    return canonicalPath(covering->source);
+    return path;
 }
 
 }  // namespace
