@@ -51,8 +51,13 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& arguments, std::ws
         }
         if (bool* flag = flagFor(line, argument)) {
             *flag = true;
-        } else if (argument == L"--backup-dir" && i + 1 < arguments.size()) {
+        } else if (argument == L"--backup-dir" && i + 1 < arguments.size() && !arguments[i + 1].empty()) {
             line.backupDir = arguments[++i];
+        } else if (argument == L"--backup-dir" && i + 1 < arguments.size()) {
+            // An empty folder would scatter the backups into whatever folder qorin runs in.
+            ++i;
+            line.parsedOk = false;
+            (linuxHabits ? line.missingValue : line.unknownOption) = argument;
         } else if (linuxHabits && argument.starts_with(backupDirEquals) && argument.size() > backupDirEquals.size()) {
             line.backupDir = argument.substr(backupDirEquals.size());
         } else if (linuxHabits && (argument == L"--backup-dir" || argument == backupDirEquals)) {

@@ -17,6 +17,24 @@ namespace {
 
 std::uint32_t firstOutputError = 0;
 
+bool isTerminal(int fd) {
+    static const bool output = ::isatty(STDOUT_FILENO) == 1, error = ::isatty(STDERR_FILENO) == 1;
+    return fd == STDOUT_FILENO ? output : error;
+}
+
+// Labels and folder names come from the media and from other users: on a terminal their control
+// characters would be run as escape sequences, and a line break would start a line of their making,
+// so they show as "?", as ls shows them. Every text ends its line at most at its end.
+std::wstring forTerminal(std::wstring_view text) {
+    std::wstring out(text);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const wchar_t c = out[i];
+        const bool lineEnd = c == L'\n' && i + 1 == out.size();
+        if ((c < 0x20 && c != L'\t' && !lineEnd) || (c >= 0x7f && c <= 0x9f)) out[i] = L'?';
+    }
+    return out;
+}
+
 }  // namespace
 
 std::uint32_t outputError() {
@@ -26,7 +44,7 @@ std::uint32_t outputError() {
 void writeText(Stream stream, std::wstring_view text) {
     if (text.empty()) return;
     const int fd = stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO;
-    const std::string bytes = toReadableUtf8(text);
+    const std::string bytes = toReadableUtf8(isTerminal(fd) ? forTerminal(text) : std::wstring(text));
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);

@@ -206,6 +206,44 @@ TEST(FuseConnection, ComesFromTheFdinfoOfDevFuse) {
     EXPECT_FALSE(posix::fuseConnectionIn("fuse_connection:\t\n"));
 }
 
+TEST(FuseSource, ADaemonRunsAsOneUserOrNone) {
+    EXPECT_EQ(posix::soleUserIn("Name:\tfusefat\nUmask:\t0022\nUid:\t1001\t1001\t1001\t1001\nGid:\t0\t0\t0\t0\n"),
+              1001u);
+    EXPECT_EQ(posix::soleUserIn("Name:\tx\nUid:\t0\t0\t0\t0\n"), 0u);
+    EXPECT_FALSE(posix::soleUserIn("Name:\tx\nUid:\t1001\t0\t0\t0\n"));  // set-user-ID root, started by a user
+    EXPECT_FALSE(posix::soleUserIn("Name:\tx\nGid:\t0\t0\t0\t0\n"));
+    EXPECT_EQ(posix::soleUserIn("Name:\tUid:\t0\nUid:\t5\t5\t5\t5\n"), 5u);  // a name is no Uid line
+    EXPECT_FALSE(posix::soleUserIn("Name:\tx\nUid:\t-1\n"));
+}
+
+TEST(FuseSource, AUsersMountNamesOnlyWhatThatUserMayChange) {
+    const auto entries = posix::parseMountInfo(
+        "41 28 0:52 / /media/usb rw - fuseblk /dev/sdb1 rw,user_id=0,group_id=0\n"
+        "42 28 0:53 / /home/eve/mnt rw - fuse.fusefat fusefat rw,user_id=1001,group_id=1001\n"
+        "43 28 0:54 / /home/eve/x rw - fuse /srv/root.img rw,group_id=1001,xuser_id=0\n"
+        "44 28 7:3 / /mnt/loop rw - vfat /dev/loop3 rw,user_id=1001\n");
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].fuseUser, 0u);
+    EXPECT_EQ(entries[1].fuseUser, 1001u);
+    EXPECT_EQ(entries[2].fuseUser, ~0u);  // no owner named: nobody's
+    EXPECT_EQ(entries[3].fuseUser, 0u);   // not FUSE: the kernel mounted it for root
+    struct Case { std::size_t entry; unsigned caller, sourceOwner; bool vouched; };
+    const Case cases[] = {
+        {0, 0, 0, true},         // root's own mount
+        {0, 1001, 0, true},
+        {1, 0, 1001, true},      // eve's mount of eve's image, for root
+        {1, 0, 0, false},        // eve's daemon holding root's image open: root doesn't write it through her folder
+        {1, 1001, 0, true},      // eve asking about her own mount: she can do no more than she may
+        {1, 1002, 1002, false},  // another user's file, asked by that user
+        {2, 0, 1001, false},
+        {3, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry * 100 + c.caller);
+        EXPECT_EQ(posix::sourceVouchedFor(entries[c.entry], c.caller, c.sourceOwner), c.vouched);
+    }
+}
+
 TEST(ProbeValues, PartitionTypesGiveTheirRoles) {
     struct Case { std::string type; PartitionRole role; };
     const std::vector<Case> cases = {

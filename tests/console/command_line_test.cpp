@@ -77,6 +77,7 @@ TEST(CommandLine, WindowsTable) {
         {{L"-Y", L"list"}, {.command = L"list", .parsedOk = false, .unknownOption = L"-Y"}},
         {{L"list", L"--JSON"}, {.command = L"list", .parsedOk = false, .unknownOption = L"--JSON"}},
         {{L"list", L"--backup-dir"}, {.command = L"list", .parsedOk = false, .unknownOption = L"--backup-dir"}},
+        {{L"list", L"--backup-dir", L""}, {.command = L"list", .parsedOk = false, .unknownOption = L"--backup-dir"}},
         {{L"backups", L"E:", L"--backup-dir", L"D:\\B"},
          {.command = L"backups", .arguments = {L"E:"}, .backupDir = L"D:\\B"}},
         // The folder is taken verbatim, even when it looks like an option.
@@ -107,6 +108,7 @@ TEST(CommandLine, LinuxHabits) {
         {{L"--backup-dir", L"/b", L"list"}, {.command = L"list", .backupDir = L"/b"}},
         {{L"list", L"--backup-dir"}, {.command = L"list", .parsedOk = false, .missingValue = L"--backup-dir"}},
         {{L"list", L"--backup-dir="}, {.command = L"list", .parsedOk = false, .missingValue = L"--backup-dir"}},
+        {{L"--backup-dir", L"", L"list"}, {.command = L"list", .parsedOk = false, .missingValue = L"--backup-dir"}},
         // "--" ends the options: a file named like one is an argument.
         {{L"get", L"--", L"--json"}, {.command = L"get", .arguments = {L"--json"}}},
         {{L"--json", L"--", L"get", L"-x.img"}, {.command = L"get", .arguments = {L"-x.img"}, .json = true}},

@@ -7,7 +7,9 @@ standard output)."""
 import contextlib
 import json
 import os
+import pty
 import pwd
+import select
 import subprocess
 import sys
 import time
@@ -252,6 +254,52 @@ class FuseMountPointTest(unittest.TestCase):
                     self.check(driver, image, mountpoint)
 
 
+class TerminalTest(unittest.TestCase):
+    """A label is the media's to choose: its control characters must not reach a terminal as escapes or lines."""
+
+    LABEL = b"\x1b[31mRED\nX\x07"  # 11 bytes: a colour change, a line break and a bell
+
+    def on_terminal(self, *args):
+        primary, secondary = pty.openpty()
+        proc = subprocess.Popen([im.QORIN, *args], stdin=subprocess.DEVNULL, stdout=secondary,
+                                stderr=subprocess.DEVNULL, env=im.qorin_environment())
+        os.close(secondary)
+        out = b""
+        try:
+            while True:
+                ready, _, _ = select.select([primary], [], [], im.TIMEOUT)
+                try:
+                    chunk = os.read(primary, 4096) if ready else b""
+                except OSError:  # the program closed its end
+                    chunk = b""
+                if not chunk:
+                    break
+                out += chunk
+            proc.wait(timeout=im.TIMEOUT)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            os.close(primary)
+        return proc.returncode, out
+
+    def test_control_characters_of_a_label_show_as_question_marks(self):
+        image = os.path.join(im.scratch_dir("escape-"), "fat.img")
+        im.make_fat(image, 16, 0x1234ABCD)
+        im.run(["fatlabel", image, "ABCDEFGHIJK"])
+        data = im.read_bytes(image)
+        self.assertEqual(data.count(b"ABCDEFGHIJK"), 2, "the boot sector and the root directory hold the label")
+        with open(image, "wb") as f:
+            f.write(data.replace(b"ABCDEFGHIJK", self.LABEL))
+        code, out = self.on_terminal("get", image)
+        self.assertEqual(code, 0, out)
+        self.assertNotIn(b"\x1b", out)
+        self.assertNotIn(b"\x07", out)
+        self.assertIn(b"(?[31mRED?X?)\r\n", out)
+        # Piped, the bytes stay as they are, and JSON escapes them.
+        self.assertEqual(json.loads(im.qorin("get", image, "--json").stdout)["label"], self.LABEL.decode())
+
+
 class CommandLineTest(unittest.TestCase):
     def test_errors_are_one_line_and_a_hint_on_standard_error(self):
         cases = [
@@ -259,6 +307,7 @@ class CommandLineTest(unittest.TestCase):
             (["list", "--jsn", "--xx"], "Unknown option: --xx"),
             (["list", "--backup-dir"], "option '--backup-dir' needs a folder"),
             (["backups", "/dev/sdb1", "--backup-dir="], "option '--backup-dir' needs a folder"),
+            (["set", "x.img", "CAFE-F00D", "--backup-dir", ""], "option '--backup-dir' needs a folder"),
             (["LIST"], "Unknown command: LIST"),
             (["c", "/dev/sdb1"], "Unknown command: c"),
             (["list", "extra"], "Usage: qorin list [--all] [--json]"),

@@ -74,6 +74,7 @@ DriveType driveTypeOf(const std::string& base, const std::string& name, bool par
 struct Candidate {
     std::string name, path;
     dev_t rdev = 0;
+    uid_t owner = 0;
     bool partition = false;
     std::vector<std::string> partitions;  // of a whole disk that carries a partition table
     bool held = false;         // claimed by another block device: device-mapper, RAID, bcache ...
@@ -95,6 +96,7 @@ std::optional<Candidate> candidateFor(const std::string& name) {
     struct stat st{};
     if (stat(c.path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;
     c.rdev = st.st_rdev;
+    c.owner = st.st_uid;
     return c;
 }
 
@@ -109,6 +111,7 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
     std::string mountedType;
     for (const posix::MountEntry& m : mounts) {
         if (!((m.major == major(c.rdev) && m.minor == minor(c.rdev)) || m.source == c.path)) continue;
+        if (!posix::sourceVouchedFor(m, geteuid(), c.owner)) continue;  // a user's FUSE mount naming it
         if (info.mountPoints.empty()) {
             info.readOnly = info.readOnly || m.readOnly;
             mountedType = m.fsType;
@@ -190,6 +193,7 @@ VolumeInfo imageVolume(const std::wstring& volumeName, const struct stat& image)
         struct stat source{};
         if (!m.source.starts_with("/") || stat(m.source.c_str(), &source) != 0) continue;
         if (source.st_dev != image.st_dev || source.st_ino != image.st_ino || !S_ISREG(source.st_mode)) continue;
+        if (!posix::sourceVouchedFor(m, geteuid(), image.st_uid)) continue;
         if (info.mountPoints.empty()) info.readOnly = m.readOnly;
         info.mountPoints.push_back(fromUtf8(m.mountPoint));
     }

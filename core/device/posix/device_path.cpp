@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "device/posix/fuse_source.h"
@@ -58,13 +59,18 @@ std::optional<std::string> deviceForTag(const std::string& tag) {
 // The device or image (FUSE drivers mount image files) mounted at a folder; the last entry for the
 // folder is the one that covers the others.
 std::optional<std::string> deviceMountedAt(const std::string& folder) {
-    std::optional<std::string> source;
     std::vector<posix::MountEntry> mounts = posix::readMountTable();
     posix::nameFuseSources(mounts);  // fusefat names no source
+    const posix::MountEntry* covering = nullptr;
     for (const posix::MountEntry& m : mounts)
-        if (m.mountPoint == folder) source = m.source;
-    if (!source || !source->starts_with("/") || !isVolumeFile(*source)) return std::nullopt;
-    return canonicalPath(*source);
+        if (m.mountPoint == folder) covering = &m;
+    if (!covering || !covering->source.starts_with("/")) return std::nullopt;
+    // The owner of the resolved path, which is what is returned: a link swapped in later redirects nothing.
+    const std::optional<std::string> path = canonicalPath(covering->source);
+    struct stat st{};
+    if (!path || stat(path->c_str(), &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode))) return std::nullopt;
+    if (!posix::sourceVouchedFor(*covering, geteuid(), st.st_uid)) return std::nullopt;
+    return path;
 }
 
 }  // namespace

@@ -56,13 +56,14 @@ struct Daemon {
     std::string pid;
     std::vector<std::string> fds;
     std::optional<unsigned> connection;  // absent: the kernel doesn't say
+    std::optional<unsigned> user;  // the one user it runs as
 };
 
 // Processes with /dev/fuse open, and the connection each serves.
-std::vector<Daemon> fuseDaemons() {
+std::vector<Daemon> scanForDaemons() {
     std::vector<Daemon> daemons;
     for (const std::string& pid : numericEntries("/proc")) {
-        Daemon daemon{pid, numericEntries("/proc/" + pid + "/fd"), std::nullopt};
+        Daemon daemon{pid, numericEntries("/proc/" + pid + "/fd"), std::nullopt, std::nullopt};
         bool serves = false;
         for (const std::string& fd : daemon.fds) {
             if (linkTarget("/proc/" + pid + "/fd/" + fd) != "/dev/fuse") continue;
@@ -70,8 +71,16 @@ std::vector<Daemon> fuseDaemons() {
             if (const auto info = readSmallFile("/proc/" + pid + "/fdinfo/" + fd))
                 if (const auto connection = fuseConnectionIn(*info)) daemon.connection = connection;
         }
-        if (serves) daemons.push_back(std::move(daemon));
+        if (!serves) continue;
+        if (const auto status = readSmallFile("/proc/" + pid + "/status")) daemon.user = soleUserIn(*status);
+        daemons.push_back(std::move(daemon));
     }
+    return daemons;
+}
+
+// One run names its mounts several times (a folder, the volume, get's listing); /proc is walked once.
+const std::vector<Daemon>& fuseDaemons() {
+    static const std::vector<Daemon> daemons = scanForDaemons();
     return daemons;
 }
 
@@ -109,14 +118,36 @@ std::optional<unsigned> fuseConnectionIn(std::string_view fdinfo) {
     return value;
 }
 
+std::optional<unsigned> soleUserIn(std::string_view status) {
+    // Its own line: a process may call itself "Uid:" on the Name line, which always comes first.
+    constexpr std::string_view key = "\nUid:";
+    const std::size_t at = status.find(key);
+    if (at == std::string_view::npos) return std::nullopt;
+    const std::size_t end = std::min(status.find('\n', at + 1), status.size());
+    std::optional<unsigned> user;
+    std::size_t i = at + key.size();
+    while (i < end) {
+        while (i < end && (status[i] == ' ' || status[i] == '\t')) ++i;
+        if (i == end) break;
+        unsigned value = 0;
+        const auto [next, error] = std::from_chars(status.data() + i, status.data() + end, value);
+        if (error != std::errc() || (user && *user != value)) return std::nullopt;
+        user = value;
+        i = static_cast<std::size_t>(next - status.data());
+    }
+    return user;
+}
+
 void nameFuseSources(std::vector<MountEntry>& mounts) {
     if (std::none_of(mounts.begin(), mounts.end(), needsSource)) return;
-    const std::vector<Daemon> daemons = fuseDaemons();
+    const std::vector<Daemon>& daemons = fuseDaemons();
     for (MountEntry& m : mounts) {
         if (!needsSource(m)) continue;
         const Daemon* match = nullptr;
         for (const Daemon& d : daemons) {
-            const bool same = d.connection ? *d.connection == m.minor : hasArgument(d.pid, m.mountPoint);
+            // Anyone may open /dev/fuse and name a mount point in its arguments: only the owner's count.
+            const bool same = d.connection ? *d.connection == m.minor
+                                           : d.user == m.fuseUser && hasArgument(d.pid, m.mountPoint);
             if (!same) continue;
             if (match) {  // two daemons claim it: tell nothing
                 match = nullptr;
@@ -127,6 +158,10 @@ void nameFuseSources(std::vector<MountEntry>& mounts) {
         if (match)
             if (std::optional<std::string> path = servedPath(*match)) m.source = std::move(*path);
     }
+}
+
+bool sourceVouchedFor(const MountEntry& m, unsigned caller, unsigned sourceOwner) {
+    return m.fuseUser == 0 || m.fuseUser == caller || m.fuseUser == sourceOwner;
 }
 
 }  // namespace tlx::posix

@@ -2,6 +2,7 @@
 #include "device/posix/mount_table.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -54,6 +55,21 @@ bool hasOption(std::string_view options, std::string_view wanted) {
     return false;
 }
 
+// The number after "user_id=" among the options.
+std::optional<unsigned> userIdIn(std::string_view options) {
+    constexpr std::string_view key = "user_id=";
+    std::size_t at = 0;
+    while ((at = options.find(key, at)) != std::string_view::npos) {
+        if (at == 0 || options[at - 1] == ',') {
+            const std::string_view digits = options.substr(at + key.size());
+            unsigned value = 0;
+            if (std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc()) return value;
+        }
+        at += key.size();
+    }
+    return std::nullopt;
+}
+
 std::optional<MountEntry> parseLine(std::string_view line) {
     const std::vector<std::string_view> f = splitBlanks(line);
     // id parent major:minor root mountpoint options [optional fields...] - fstype source superoptions
@@ -70,6 +86,11 @@ std::optional<MountEntry> parseLine(std::string_view line) {
     e.source = unescape(f[dash + 2]);
     const bool superReadOnly = dash + 3 < f.size() && hasOption(f[dash + 3], "ro");
     e.readOnly = hasOption(f[5], "ro") || superReadOnly;
+    if (e.fsType == "fuse" || e.fsType == "fuseblk" || e.fsType.starts_with("fuse.")) {
+        // The kernel always says; a mount it doesn't name an owner for is nobody's.
+        const std::optional<unsigned> user = dash + 3 < f.size() ? userIdIn(f[dash + 3]) : std::nullopt;
+        e.fuseUser = user.value_or(~0u);
+    }
     return e;
 }
 

@@ -14,6 +14,7 @@ struct MountEntry {
     std::string fsType;
     std::string source;             // unescaped; a device path, or a free name such as "fusefat"
     bool readOnly = false;          // the mount or its file system is read-only
+    unsigned fuseUser = 0;          // FUSE: the user who mounted it (user_id=); 0 for root and other kinds
 };
 
 // Lines that do not parse are skipped.
