@@ -10,6 +10,7 @@
 
 #include "backup/backup_folder.h"
 #include "main_dialog.h"
+#include "platform/win/system_library.h"
 #include "win/elevated_child.h"
 #include "resources/resource.h"
 #include "window_state.h"
@@ -53,6 +54,7 @@ int runWindow(HINSTANCE instance, int showCommand) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    tlx::win::restrictDllSearchToSystem32();
     const std::vector<std::wstring> arguments = commandLineArguments();
     if (arguments.size() >= 2 && arguments[1] == L"--elevated-op") return tlx::win::runElevatedChild(arguments);
     return runWindow(instance, showCommand);

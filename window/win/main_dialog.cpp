@@ -11,6 +11,7 @@
 #include "list_view.h"
 #include "panel.h"
 #include "platform/system.h"
+#include "platform/win/system_library.h"
 #include "resources/resource.h"
 #include "settings_registry.h"
 #include "volume_list.h"
@@ -93,7 +94,9 @@ void destroyWindowIcons(HWND window) {
 
 void setUpList(HWND list) {
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-    SetWindowTheme(list, L"Explorer", nullptr);
+    // uxtheme.dll is no KnownDLL: taken from System32, never from beside the program.
+    static const auto setTheme = systemFunction<decltype(SetWindowTheme)>(L"uxtheme.dll", "SetWindowTheme");
+    if (setTheme) setTheme(list, L"Explorer", nullptr);
 }
 
 void addColumns(const WindowState& state) {

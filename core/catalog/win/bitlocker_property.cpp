@@ -1,6 +1,7 @@
 // Asks the shell's property system, so unelevated volume lists can mark BitLocker volumes.
 #include "catalog/win/bitlocker_property.h"
 
+#include "platform/win/system_library.h"
 #include "platform/win/windows.h"
 
 #include <objbase.h>
@@ -58,8 +59,11 @@ private:
 
 std::optional<std::int32_t> queryBitLockerProtection(const std::wstring& parsingName) {
     const ComScope com;  // declared first, so the store is released before COM goes away
+    // propsys.dll is no KnownDLL: taken from System32, never from beside the program.
+    static const auto keyFromName =
+        systemFunction<decltype(PSGetPropertyKeyFromName)>(L"propsys.dll", "PSGetPropertyKeyFromName");
     PROPERTYKEY key{};
-    if (FAILED(PSGetPropertyKeyFromName(L"System.Volume.BitLockerProtection", &key))) return std::nullopt;
+    if (!keyFromName || FAILED(keyFromName(L"System.Volume.BitLockerProtection", &key))) return std::nullopt;
     ComRef<IPropertyStore> store;
     if (FAILED(SHGetPropertyStoreFromParsingName(parsingName.c_str(), nullptr, GPS_DEFAULT, __uuidof(IPropertyStore),
                                                  store.out())))
