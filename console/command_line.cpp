@@ -40,6 +40,7 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& arguments, std::ws
             *flag = true;
         } else if (argument == L"--backup-dir" && i + 1 < arguments.size()) {
             line.backupDir = arguments[++i];
+            line.backupDirNamed = true;
         } else if (argument == L"--help" || argument == L"-h" || argument == L"/?" || argument == L"--version") {
             if (line.command.empty())
                 line.command = argument == L"--version" ? L"version" : L"help";

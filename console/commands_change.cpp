@@ -44,7 +44,9 @@ std::wstring administratorText(Wording wording) {
 
 FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info) {
     std::wstring mount = info.mountPoints.empty() ? std::wstring() : info.mountPoints.front();
-    return FileBackupSink(line.backupDir, volumeNameOf(info), std::move(mount), kAppVersion);
+    FileBackupSink sink(line.backupDir, volumeNameOf(info), std::move(mount), kAppVersion);
+    if (line.backupDirNamed) sink.useNamedFolder();
+    return sink;
 }
 
 void addInUseLine(OutcomeReport& report, const ChangeResult& result, const VolumeInfo& info,

@@ -69,6 +69,20 @@ std::wstring volumeFolder(const std::wstring& directory, const std::wstring& vol
     return joinPath(directory, backupFolderName(volume));
 }
 
+// The volume's folder, the backups folder and the two above it that the default names (Morvane\Plinthos),
+// from the top down.
+std::vector<std::wstring> heldFolders(const std::wstring& directory, const std::wstring& volumeFolder) {
+    std::vector<std::wstring> folders{volumeFolder, directory};
+    for (int level = 0; level < 2; ++level) {
+        std::wstring parent = folders.back();
+        while (!parent.empty() && (parent.back() == L'\\' || parent.back() == L'/')) parent.pop_back();
+        const std::size_t cut = parent.find_last_of(L"\\/");
+        if (cut == std::wstring::npos || cut == 0 || parent[cut - 1] == L':') break;
+        folders.push_back(parent.substr(0, cut));
+    }
+    return {folders.rbegin(), folders.rend()};
+}
+
 // Paths are ordered by their UTF-16 code units on every platform, so both programs list alike.
 std::u16string utf16Units(const std::wstring& text) {
     std::u16string units;
@@ -233,10 +247,13 @@ bool FileBackupSink::save(const ChangePlan& plan) {
         return fail(kErrorPathNotFound);
     if (const std::uint32_t error = createDirectories(folder); error != 0)
         return fail(error);
-    // What an administrator restores later must not lie where a less privileged user can plant files.
-    for (const std::wstring& existing : {directory_, folder})
-        if (const std::uint32_t error = checkAdministratorsOnlyFolder(existing); error != 0)
-            return fail(error);
+    // What an administrator restores later must not lie where anyone else can plant files, nor below a
+    // folder anyone else could replace. A folder the user named is used as named (it may lie on a file
+    // system without security descriptors).
+    if (!namedFolder_)
+        for (const std::wstring& existing : heldFolders(directory_, folder))
+            if (const std::uint32_t error = checkAdministratorsOnlyFolder(existing); error != 0)
+                return fail(error);
 
     std::wstring path;
     for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {

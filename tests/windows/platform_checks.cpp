@@ -340,6 +340,7 @@ void checkBackupFolderSecurity() {
     const std::wstring base = std::wstring(temp, length) + L"plinthos-acl-" + std::to_wstring(GetCurrentProcessId());
     const std::wstring folder = base + L"\\Morvane\\Backups";
     check(tlx::createDirectories(folder) == 0, L"backup folders are created");
+    bool keptOwner = true;
     for (const std::wstring& made : {base + L"\\Morvane", folder}) {
         PSID owner = nullptr;
         PACL dacl = nullptr;
@@ -355,6 +356,7 @@ void checkBackupFolderSecurity() {
         std::printf("  %s: %s\n", tlx::toUtf8(made).c_str(), tlx::toUtf8(sddlOf(descriptor)).c_str());
         // Under Wine the descriptor set at creation is gone; nothing below can then be judged.
         const bool kept = !wine || (control & SE_DACL_PROTECTED) != 0;
+        keptOwner = keptOwner && owner && IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
         checkKept((control & SE_DACL_PROTECTED) != 0, kept, L"DACL of " + made + L" is protected from inheritance");
         checkKept(owner && IsWellKnownSid(owner, WinBuiltinAdministratorsSid), kept,
                   L"owner of " + made + L" is Administrators");
@@ -376,13 +378,20 @@ void checkBackupFolderSecurity() {
         }
         LocalFree(descriptor);
     }
-    check(tlx::checkAdministratorsOnlyFolder(folder) == 0, L"the store's own folder is accepted");
+    if (keptOwner) {
+        check(tlx::checkAdministratorsOnlyFolder(folder) == 0, L"the store's own folder is accepted");
+    } else {
+        // Wine names the user's own account as every owner: in Admin Approval Mode that account is every
+        // unelevated process's too, so such a folder is refused.
+        check(tlx::checkAdministratorsOnlyFolder(folder) == ERROR_ACCESS_DENIED,
+              L"a folder owned by the user's own account is refused");
+    }
 
     // A file saved there belongs to Administrators, so restore may take it.
     const std::wstring file = folder + L"\\x.tlxbak";
     const std::uint8_t bytes[] = {1, 2, 3};
     check(tlx::writeFileThrough(file, bytes) == 0, L"a file is written into the store");
-    check(!tlx::lessPrivilegedCouldWrite(file), L"a file the store wrote is trusted");
+    check(tlx::lessPrivilegedCouldWrite(file) == !keptOwner, L"a file is trusted only when Administrators own it");
     DeleteFileW(file.c_str());
 
     // A folder where every user may add files is refused.
