@@ -5,6 +5,7 @@
 #include <string>
 
 #include "change_window.h"
+#include "platform/win/shutdown_block.h"
 
 namespace tlx {
 
@@ -12,6 +13,8 @@ namespace {
 
 std::atomic<bool> windowEntered = false;
 HANDLE windowLeft = nullptr;  // manual-reset event, set once every region is verified or rolled back
+// qorin loads user32 (through shell32), so Windows sends it no logoff or shutdown console events.
+win::ShutdownBlock shutdownBlock;
 
 // Runs on a thread of its own that Windows starts for each event.
 BOOL WINAPI onConsoleControl(DWORD event) {
@@ -48,11 +51,13 @@ ConsoleChangeWindow::~ConsoleChangeWindow() {
 void ConsoleChangeWindow::enter() {
     entered_ = true;
     windowEntered = true;
+    shutdownBlock.hold();
 }
 
 void ConsoleChangeWindow::leave() {
     // Ctrl+C stays answered until the report is out; a closing console may go now.
     if (windowLeft != nullptr) SetEvent(windowLeft);
+    shutdownBlock.release();
 }
 
 std::wstring runningFromVolumeLine(const VolumeInfo& info, const std::wstring& drive) {

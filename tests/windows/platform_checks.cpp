@@ -28,6 +28,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/win/arguments.h"
+#include "platform/win/shutdown_block.h"
 #include "platform/win/windows.h"
 
 #include <aclapi.h>
@@ -479,6 +480,31 @@ void checkImageFiles(const Arguments& args) {
           L"device paths and missing files are no images");
 }
 
+// While boot sectors are written, a hidden top-level window says no to the end of the session.
+void checkShutdownBlock() {
+    const auto blocker = [] { return FindWindowExW(nullptr, nullptr, L"PlinthosShutdownBlock", nullptr); };
+    check(blocker() == nullptr, L"no shutdown block before a change");
+    {
+        tlx::win::ShutdownBlock block;
+        block.hold();
+        const HWND window = blocker();
+        check(window != nullptr && window == block.window() && !IsWindowVisible(window) && !GetParent(window),
+              L"a hidden top-level window holds shutdown off");
+        check(window && SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) == FALSE,
+              L"it answers the end of the session with no");
+        wchar_t reason[256] = {};
+        DWORD size = 256;
+        if (window && ShutdownBlockReasonQuery(window, reason, &size))
+            check(std::wstring(reason) == tlx::win::kShutdownBlockReason, L"and gives Windows its reason");
+        else
+            std::printf("skip the shutdown reason: the system keeps none here (error %lu)\n", GetLastError());
+        block.release();
+        check(blocker() == nullptr, L"released right after the writes");
+        block.hold();
+    }
+    check(blocker() == nullptr, L"and released when its owner ends");
+}
+
 int main() {
     const Arguments args = parse(tlx::win::processArguments());
     if (!args.hold.empty()) return hold(args);
@@ -493,6 +519,7 @@ int main() {
     checkServices(args);
     checkThreadState();
     checkBackupFolderSecurity();
+    checkShutdownBlock();
     std::printf("%d failure(s)\n", failures);
     return failures;
 }
