@@ -30,10 +30,16 @@ ResultPresentation dialog(DialogIcon icon, std::wstring mainInstruction, std::ws
 }  // namespace
 
 std::wstring createdText(const std::string& created, const LocalTimeConversion& toLocal) {
+    // Exactly the form the backup store writes; any other text came from whoever made the file, and is
+    // not shown in dialogs word for word.
+    constexpr std::string_view kForm = "0000-00-00T00:00:00Z";
+    bool wellFormed = created.size() == kForm.size();
+    for (std::size_t i = 0; wellFormed && i < kForm.size(); ++i)
+        wellFormed = kForm[i] == '0' ? created[i] >= '0' && created[i] <= '9' : created[i] == kForm[i];
     UtcTime time;
-    if (std::sscanf(created.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u", &time.year, &time.month, &time.day, &time.hour,
-                    &time.minute, &time.second) != 6)
-        return fromUtf8(created);
+    if (!wellFormed || std::sscanf(created.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u", &time.year, &time.month, &time.day,
+                                   &time.hour, &time.minute, &time.second) != 6)
+        return L"unknown time";
     UtcTime local = time;
     if (toLocal && toLocal(local)) time = local;
     char text[64];

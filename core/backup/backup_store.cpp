@@ -222,6 +222,7 @@ FileBackupSink::FileBackupSink(std::wstring directory, std::wstring volume, std:
 
 bool FileBackupSink::save(const ChangePlan& plan) {
     lastPath_.clear();
+    lastDigest_.reset();
     lastError_ = 0;
     const auto fail = [this](std::uint32_t error) {
         lastError_ = error != 0 ? error : kErrorGenFailure;
@@ -280,6 +281,7 @@ bool FileBackupSink::save(const ChangePlan& plan) {
         return fail(check.systemError != 0 ? check.systemError : kErrorCrc);
     }
     lastPath_ = path;
+    lastDigest_ = check.fileDigest;
     return true;
 }
 
@@ -299,7 +301,8 @@ std::vector<BackupListEntry> listVolumeBackups(const std::wstring& directory, co
             continue;
         const std::uint64_t written = lastWriteTime(path).value_or(0);
         files.push_back(ListedFile{utf16Units(path), secondStamp(name), written,
-                                   BackupListEntry{path, std::move(read.backup), lessPrivilegedCouldWrite(path)}});
+                                   BackupListEntry{path, std::move(read.backup), lessPrivilegedCouldWrite(path),
+                                                   read.fileDigest}});
     }
     std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.units > b.units; });
     // A name's stamp has whole seconds only: inside one second, the path order says nothing about which

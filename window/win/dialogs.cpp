@@ -58,6 +58,7 @@ void showAbout(const WindowState& state) {
     message.title = L"About";
     message.mainInstruction = std::wstring(L"Plinthos ") + kWindowVersion;
     message.content = aboutContent(folder, consolePresent(folder));
+    message.links = aboutLinks(folder, consolePresent(folder));
     message.footer = aboutFooter();
     message.icon = TaskIcon::Information;
     message.commonButtons = TDCBF_OK_BUTTON;

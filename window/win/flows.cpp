@@ -69,6 +69,14 @@ bool restartWindows() {
                                          SHTDN_REASON_MINOR_RECONFIG) != FALSE;
 }
 
+// Marks the operation as running for the commands the window is still sent while it waits.
+ElevatedResult runMarked(WindowState& state, const ElevatedRequest& request) {
+    state.operationRunning = true;
+    ElevatedResult result = runElevated(state.mainWindow, request);
+    state.operationRunning = false;
+    return result;
+}
+
 }  // namespace
 
 void changeFlow(WindowState& state) {
@@ -92,7 +100,7 @@ void changeFlow(WindowState& state) {
     request.volume = volume.volume;
     request.serial = entered->value;
     request.full64 = entered->full64;
-    presentResult(state, runElevated(state.mainWindow, request), volume);
+    presentResult(state, runMarked(state, request), volume);
 }
 
 void restoreFromFileFlow(WindowState& state, bool raw) {
@@ -116,15 +124,16 @@ void restoreFromFileFlow(WindowState& state, bool raw) {
 
     const std::wstring path = file;
     const BackupReadResult read = readBackupFile(path);
-    if (read.parseError != BackupParseError::None) {
-        inform(state, TaskIcon::Error, L"This backup file can't be used", unusableBackupContent(path, read.parseError));
+    if (read.parseError != BackupParseError::None || !read.fileDigest) {
+        const BackupParseError error = read.fileDigest ? read.parseError : BackupParseError::ChecksumMismatch;
+        inform(state, TaskIcon::Error, L"This backup file can't be used", unusableBackupContent(path, error));
         return;
     }
-    restoreFlow(state, read.backup, path, raw, false);
+    restoreFlow(state, read.backup, path, *read.fileDigest, raw, false);
 }
 
-void restoreFlow(WindowState& state, const BootSectorBackup& backup, const std::wstring& path, bool raw,
-                 bool preconfirmed) {
+void restoreFlow(WindowState& state, const BootSectorBackup& backup, const std::wstring& path,
+                 const Sha256Digest& digest, bool raw, bool preconfirmed) {
     const VolumeInfo* selected = selectedVolumeInfo(state);
     if (!selected) return;
     const VolumeInfo volume = *selected;
@@ -140,9 +149,10 @@ void restoreFlow(WindowState& state, const BootSectorBackup& backup, const std::
     ElevatedRequest request;
     request.volume = volume.volume;
     request.backupFile = path;
+    request.backupDigest = digest;
     request.raw = raw;
     const std::optional<ElevatedResult> result = runRestore(
-        request, preconfirmed, [&](const ElevatedRequest& r) { return runElevated(state.mainWindow, r); },
+        request, preconfirmed, [&](const ElevatedRequest& r) { return runMarked(state, r); },
         [&](RestoreQuestion question) {
             if (question == RestoreQuestion::DifferentVolume)
                 return confirm(state, L"This backup is from a different volume", differentVolumeContent(drive, backup),
@@ -172,8 +182,10 @@ void presentResult(WindowState& state, const ElevatedResult& result, const Volum
         if (!restartWindows())
             inform(state, TaskIcon::Warning, L"Windows didn't restart", L"Please restart your computer yourself to finish.");
     } else if (pressed == kRecoverNowButton) {
+        // Written moments ago by the elevated instance; anything else in its place is not written unasked.
         const BackupReadResult read = readBackupFile(result.backupPath);
-        if (read.parseError == BackupParseError::None) restoreFlow(state, read.backup, result.backupPath, true, true);
+        if (read.parseError == BackupParseError::None && usableForRecoverNow(result, state.backupsFolder, read.fileDigest))
+            restoreFlow(state, read.backup, result.backupPath, *read.fileDigest, true, true);
     }
 }
 

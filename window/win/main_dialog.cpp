@@ -161,6 +161,8 @@ void onDpiChanged(WindowState& state, int newDpi) {
 }
 
 void onCommand(WindowState& state, int id, int code) {
+    // The window is disabled then, but any program may still post it a command.
+    if (state.operationRunning) return;
     switch (id) {
     case IDC_RANDOM: randomSerial(state); break;
     case IDC_FULL64:
@@ -200,7 +202,7 @@ void onNotify(WindowState& state, const NMHDR& header) {
         case NM_DBLCLK: SetFocus(GetDlgItem(state.mainWindow, IDC_NEW_SERIAL)); break;
         default: break;
         }
-    } else if (header.hwndFrom == state.backupList && header.code == NM_DBLCLK) {
+    } else if (header.hwndFrom == state.backupList && header.code == NM_DBLCLK && !state.operationRunning) {
         restoreSelectedBackup(state);
     } else if (header.idFrom == IDC_WHATS_THIS && (header.code == NM_CLICK || header.code == NM_RETURN)) {
         showWhatIs(state);
