@@ -117,7 +117,7 @@ std::wstring restoreQuestion(const std::wstring& drive, const std::wstring& path
 
 std::wstring unusableBackupText(const std::wstring& path, const BackupReadResult& read) {
     std::wstring text = L"The backup file " + path + L" can't be used: " + widen(backupParseErrorName(read.parseError));
-    if (read.systemError != 0) text += L" (" + errorText(read.systemError) + L")";
+    text += errorSuffix(read.systemError);
     return text + L".";
 }
 

@@ -170,7 +170,7 @@ class BackupPlacesTest(unittest.TestCase):
             with self.subTest(path):
                 proc = im.qorin("restore", image, path, "--yes", "--backup-dir", self.backups)
                 self.check_refused(proc, image, before, f"The backup file {path} can't be used: Truncated ({what} "
-                                                        f"stands where a regular file was expected.).", exit_code=9)
+                                                        f"stands where a regular file was expected).", exit_code=9)
 
 
 if __name__ == "__main__":

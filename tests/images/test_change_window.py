@@ -340,7 +340,7 @@ class LoopDeviceTest(WindowTestCase):
             backups = os.path.join(folder, "backups")
             proc = im.qorin("set", device, "C0DE1234", "--yes", "--backup-dir", backups)
             self.assertEqual(proc.returncode, 1, proc.stdout + proc.stderr)
-            self.assertEqual(proc.stderr, f"Couldn't open {device} (The media is write protected.).\n")
+            self.assertEqual(proc.stderr, f"Couldn't open {device} (The media is write protected).\n")
             self.assertEqual(im.all_files_below(backups), [])
         finally:
             im.run(["losetup", "-d", device], check=False)
