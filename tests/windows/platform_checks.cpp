@@ -488,6 +488,11 @@ void checkShutdownBlock() {
         tlx::win::ShutdownBlock block;
         block.hold();
         const HWND window = blocker();
+        if (!window && underWine()) {
+            // Wine started without a display makes no windows at all (test_dravik.py runs one with Xvfb).
+            std::printf("skip the shutdown block: Wine has no display driver here (error %lu)\n", GetLastError());
+            return;
+        }
         check(window != nullptr && window == block.window() && !IsWindowVisible(window) && !GetParent(window),
               L"a hidden top-level window holds shutdown off");
         check(window && SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) == FALSE,
