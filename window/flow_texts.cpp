@@ -87,7 +87,7 @@ ResultPresentation presentation(const ElevatedResult& result, const std::wstring
     if (result.cancelled) return {};
     if (!result.ran)
         return dialog(DialogIcon::Error, L"The change couldn't be started",
-                      L"The administrator helper couldn't be started (" + errorText(result.launchError) + L").");
+                      L"The administrator helper couldn't be started" + errorSuffix(result.launchError) + L".");
     if (result.parseError != BackupParseError::None)
         return dialog(DialogIcon::Error, L"This backup file can't be used", L"It is damaged or not a backup file.");
 
@@ -143,6 +143,11 @@ BackupRowTexts backupRowTexts(const std::wstring& path, const BootSectorBackup& 
     const std::size_t slash = path.find_last_of(L"\\/");
     return {createdText(backup.created, toLocal), low32(backup.oldSerial) + L" to " + low32(backup.newSerial),
             slash == std::wstring::npos ? path : path.substr(slash + 1)};
+}
+
+std::wstring runningFromVolumeText(const std::wstring& drive, const std::wstring& program) {
+    return L"Dravik itself runs from " + drive + L" (" + program +
+           L"), which keeps the drive in use. Copy Dravik to another drive and run it from there.";
 }
 
 }  // namespace tlx

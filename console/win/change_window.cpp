@@ -5,6 +5,7 @@
 #include <string>
 
 #include "change_window.h"
+#include "platform/win/program_path.h"
 #include "platform/win/shutdown_block.h"
 
 namespace tlx {
@@ -61,27 +62,8 @@ void ConsoleChangeWindow::leave() {
 }
 
 std::wstring runningFromVolumeLine(const VolumeInfo& info, const std::wstring& drive) {
-    std::wstring program(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
-        if (length == 0) return {};
-        if (length < program.size()) {
-            program.resize(length);
-            break;
-        }
-        program.resize(program.size() * 2);
-    }
-    wchar_t root[MAX_PATH] = {};
-    wchar_t volume[MAX_PATH] = {};
-    if (!GetVolumePathNameW(program.c_str(), root, MAX_PATH) ||
-        !GetVolumeNameForVolumeMountPointW(root, volume, MAX_PATH))
-        return {};
-    std::wstring target = info.volume;
-    if (target.ends_with(L'\\')) target.pop_back();
-    std::wstring name(volume);
-    if (name.ends_with(L'\\')) name.pop_back();
-    if (compareOrdinalIgnoreCase(name, target) != 0) return {};
-    return L"qorin itself runs from " + drive + L" (" + program +
+    if (!win::programRunsFrom(info.volume)) return {};
+    return L"qorin itself runs from " + drive + L" (" + win::programPath() +
            L"), which keeps the drive in use. Copy qorin to another drive and run it from there.";
 }
 

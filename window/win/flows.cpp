@@ -9,6 +9,7 @@
 #include "flow_steps.h"
 #include "flow_texts.h"
 #include "panel.h"
+#include "platform/win/program_path.h"
 #include "platform/win/unique_handle.h"
 #include "task_message.h"
 #include "volume_list.h"
@@ -109,20 +110,21 @@ void restoreFromFileFlow(WindowState& state, bool raw) {
                L"Choose the volume to restore in the list, then try again.");
         return;
     }
-    wchar_t file[MAX_PATH] = {};
+    std::wstring file(32768, L'\0');  // the longest path Windows has
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = state.mainWindow;
     dialog.lpstrFilter = L"Boot-sector backups (*.tlxbak)\0*.tlxbak\0All files (*.*)\0*.*\0";
     dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
     dialog.lpstrTitle = raw ? L"Recover boot sectors from a backup" : L"Restore a serial from a backup";
     dialog.lpstrInitialDir = isFolder(state.backupsFolder) ? state.backupsFolder.c_str() : nullptr;
-    dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    // The current folder stays where it is: on the chosen file's drive it would keep that drive in use.
+    dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameW(&dialog)) return;
 
-    const std::wstring path = file;
+    const std::wstring path = file.c_str();
     const BackupReadResult read = readBackupFile(path);
     if (read.parseError != BackupParseError::None || !read.fileDigest) {
         const BackupParseError error = read.fileDigest ? read.parseError : BackupParseError::ChecksumMismatch;
@@ -164,7 +166,10 @@ void restoreFlow(WindowState& state, const BootSectorBackup& backup, const std::
 }
 
 void presentResult(WindowState& state, const ElevatedResult& result, const VolumeInfo& volume) {
-    const ResultPresentation shown = presentation(result, listDriveText(volume), state.backupsFolder);
+    ResultPresentation shown = presentation(result, listDriveText(volume), state.backupsFolder);
+    // The elevated instance is this same file: run from the drive it changes, it keeps that drive in use.
+    if (result.ran && result.change.error == ApplyFailure::VolumeInUse && programRunsFrom(volume.volume))
+        shown.content += L"\n\n" + runningFromVolumeText(listDriveText(volume), programPath());
     if (!shown.show) return;
     if (shown.pending == PendingRestartChange::Set) state.pendingRestarts[volume.volume] = shown.pendingSerial;
     if (shown.pending == PendingRestartChange::Remove) state.pendingRestarts.erase(volume.volume);

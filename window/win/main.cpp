@@ -6,6 +6,7 @@
 #include "platform/win/windows.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include "backup/backup_folder.h"
@@ -27,7 +28,29 @@ std::vector<std::wstring> commandLineArguments() {
     return result;
 }
 
+// COM for the window's thread, for the shell calls (ShellExecuteEx, the open-file dialog) made on it.
+class ComApartment {
+public:
+    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+    ~ComApartment() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    HRESULT result_;
+};
+
+// A current folder on a drive (the one Dravik was started from, say) keeps that drive in use.
+void leaveCurrentFolder() {
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length != 0 && length < MAX_PATH) SetCurrentDirectoryW(system);
+}
+
 int runWindow(HINSTANCE instance, int showCommand) {
+    const ComApartment com;
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
@@ -55,6 +78,7 @@ int runWindow(HINSTANCE instance, int showCommand) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     tlx::win::restrictDllSearchToSystem32();
+    leaveCurrentFolder();
     const std::vector<std::wstring> arguments = commandLineArguments();
     if (arguments.size() >= 2 && arguments[1] == L"--elevated-op") return tlx::win::runElevatedChild(arguments);
     return runWindow(instance, showCommand);

@@ -7,6 +7,7 @@
 
 #include "elevated_operation.h"
 #include "platform/system.h"
+#include "platform/win/program_path.h"
 #include "platform/win/unique_handle.h"
 #include "result_file.h"
 #include "win/result_file_access.h"
@@ -76,10 +77,8 @@ ElevatedResult launchElevated(HWND owner, const ElevatedRequest& request) {
         return result;
     }
 
-    wchar_t executable[MAX_PATH];
-    const DWORD executableLength = GetModuleFileNameW(nullptr, executable, MAX_PATH);
-    // A truncated path would start some other program.
-    if (executableLength == 0 || executableLength >= MAX_PATH) {
+    const std::wstring executable = programPath();
+    if (executable.empty()) {
         result.launchError = lastErrorOr(ERROR_INSUFFICIENT_BUFFER);
         static_cast<void>(takeResultFile(created));
         return result;
@@ -90,7 +89,7 @@ ElevatedResult launchElevated(HWND owner, const ElevatedRequest& request) {
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     info.hwnd = owner;
     info.lpVerb = L"runas";
-    info.lpFile = executable;
+    info.lpFile = executable.c_str();
     info.lpParameters = parameters.c_str();
     info.nShow = SW_HIDE;
     if (!ShellExecuteExW(&info) || !info.hProcess) {
