@@ -96,8 +96,8 @@ class BackupPlacesTest(unittest.TestCase):
     def test_immutable_and_append_only_images_say_so(self):
         if not im.is_root() or not im.has_tools("chattr"):
             self.skipTest("needs root and chattr")
-        for flag, text in [("i", "The file is immutable; remove the flag with chattr -i first."),
-                           ("a", "The file is append-only; remove the flag with chattr -a first.")]:
+        for flag, text in [("i", "The file is immutable; remove the flag with chattr -i first"),
+                           ("a", "The file is append-only; remove the flag with chattr -a first")]:
             with self.subTest(flag):
                 image = self.image(name=f"attr-{flag}.img")
                 before = im.read_bytes(image)
@@ -139,7 +139,7 @@ class BackupPlacesTest(unittest.TestCase):
                 proc = self.set_serial(image)
                 self.check_refused(proc, image, before,
                                    f"The boot-sector backup couldn't be saved to {self.backups} ({what} stands where "
-                                   f"a regular file was expected.), so nothing was written. Your drive is unchanged.")
+                                   f"a regular file was expected), so nothing was written. Your drive is unchanged.")
                 self.assertEqual(sorted(os.listdir(folder)), planted, "only what was planted")
                 self.assertEqual(im.read_bytes(victim), b"keep")
 
@@ -157,7 +157,7 @@ class BackupPlacesTest(unittest.TestCase):
             self.skipTest(f"strace fault injection does not work here: {proc.stderr.strip()}")
         self.check_refused(proc, image, before,
                            f"The boot-sector backup couldn't be saved to {self.backups} (The request could not be "
-                           f"performed because of an I/O device error.), so nothing was written. Your drive is "
+                           f"performed because of an I/O device error), so nothing was written. Your drive is "
                            f"unchanged.")
         self.assertEqual(im.all_files_below(self.backups), [], "no backup listed that was reported unsaved")
 
