@@ -15,6 +15,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import images as im  # noqa: E402
 import test_wine  # noqa: E402  (its private prefix: only C: and a read-only FAT image are mapped)
 
 BUILD = Path(test_wine.QORIN_EXE).resolve().parents[1] if test_wine.QORIN_EXE else None
@@ -50,15 +51,7 @@ def skip_reason():
 
 def backup_file():
     """A FAT32 backup in the file format, so that reading it hashes its regions."""
-    lines = ["TLXBAK 1", "volume=\\\\?\\Volume{00000000-0000-0000-0000-000000000043}", "mount=C:\\", "fs=FAT32",
-             "bytesPerSector=512", "deviceSector=512", "volumeSectors=65536", "serialBytes=4",
-             "oldSerial=1234ABCD", "newSerial=5EB1C0DE", "created=2026-12-01T10:00:00Z", "app=3.0.2"]
-    payload = b""
-    for kind, first, fill in (("BackupBootSector", 6, 0x11), ("BootSector", 0, 0x22)):
-        data = bytes([fill]) * 512
-        lines.append(f"region={kind} {first} 1 {hashlib.sha256(data).hexdigest()}")
-        payload += data
-    return ("\n".join(lines) + "\n\n").encode() + payload
+    return im.fat32_backup(0x1234ABCD, 0x5EB1C0DE, "2026-12-01T10:00:00Z")
 
 
 wine = None

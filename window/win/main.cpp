@@ -6,11 +6,11 @@
 #include "platform/win/windows.h"
 
 #include <commctrl.h>
-#include <objbase.h>
 #include <shellapi.h>
 
 #include "backup/backup_folder.h"
 #include "main_dialog.h"
+#include "platform/win/com_scope.h"
 #include "platform/win/system_library.h"
 #include "win/elevated_child.h"
 #include "resources/resource.h"
@@ -28,20 +28,6 @@ std::vector<std::wstring> commandLineArguments() {
     return result;
 }
 
-// COM for the window's thread, for the shell calls (ShellExecuteEx, the open-file dialog) made on it.
-class ComApartment {
-public:
-    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
-    ~ComApartment() {
-        if (SUCCEEDED(result_)) CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    HRESULT result_;
-};
-
 // A current folder on a drive (the one Dravik was started from, say) keeps that drive in use.
 void leaveCurrentFolder() {
     wchar_t system[MAX_PATH] = {};
@@ -50,7 +36,8 @@ void leaveCurrentFolder() {
 }
 
 int runWindow(HINSTANCE instance, int showCommand) {
-    const ComApartment com;
+    // COM for the window's thread, for the shell calls made on it (ShellExecuteEx, the open-file dialog).
+    const tlx::win::ComScope com;
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
