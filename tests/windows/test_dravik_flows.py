@@ -73,7 +73,9 @@ class Flows(unittest.TestCase):
         lines = self.message()
         self.assertEqual(lines[0], ["Static", instruction], lines)
         self.assertEqual([text for kind, text in lines if kind == "Button"], buttons, lines)
-        return next((text for kind, text in lines if kind == "SysLink"), "")
+        # A message without links shows its content as plain text, the text after the main instruction.
+        plain = [text for kind, text in lines[1:] if kind == "Static"]
+        return next((text for kind, text in lines if kind == "SysLink"), plain[0] if plain else "")
 
     def type_into(self, title, text):
         """Types a file name into the open-file dialog with this title and confirms it."""
@@ -147,6 +149,8 @@ class Flows(unittest.TestCase):
         self.assertEqual(content, "This sets the serial of C: to 0000-BEEF (from the backup made 2026-12-02 13:30). "
                                   "A backup of the current boot sector is saved first.\\n\\nC: is your Windows drive. "
                                   "The new serial takes effect after you restart.")
+        # Backup fields reach the question as plain text: no link in it can start anything.
+        self.assertNotIn("SysLink", [kind for kind, _ in self.message()])
         session.screenshot("6-restore-question")
         self.press("Cancel")
         self.assertEqual(session.probe("message")[1], [])

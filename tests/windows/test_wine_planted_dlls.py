@@ -20,7 +20,8 @@ import test_wine  # noqa: E402  (its private prefix: only C: and a read-only FAT
 
 BUILD = Path(test_wine.QORIN_EXE).resolve().parents[1] if test_wine.QORIN_EXE else None
 DRAVIK = BUILD / "window" / "Dravik.exe" if BUILD else None
-# Every DLL either program uses that is not a KnownDLL, and comctl32, which Dravik's manifest binds.
+# Every DLL either program uses that is not a KnownDLL, comctl32, which Dravik's manifest binds, and a few
+# that system DLLs load by name.
 PLANTED = ["propsys", "bcrypt", "uxtheme", "comctl32", "version", "cryptbase", "profapi"]
 COMPILER = shutil.which("x86_64-w64-mingw32-gcc")
 
