@@ -246,15 +246,24 @@ bool FileBackupSink::save(const ChangePlan& plan) {
     const std::wstring folder = volumeFolder(directory_, volume_);
     if (folder.empty())
         return fail(kErrorPathNotFound);
-    if (const std::uint32_t error = createDirectories(folder); error != 0)
-        return fail(error);
     // What an administrator restores later must not lie where anyone else can plant files, nor below a
-    // folder anyone else could replace. A folder the user named is used as named (it may lie on a file
-    // system without security descriptors).
-    if (!namedFolder_)
+    // folder anyone else could replace: checked before anything is created in them, and again once the
+    // missing ones exist. A folder the user named is used as named (it may lie on a file system without
+    // security descriptors).
+    const auto heldToAdministrators = [&]() -> std::uint32_t {
+        if (namedFolder_)
+            return 0;
         for (const std::wstring& existing : heldFolders(directory_, folder))
             if (const std::uint32_t error = checkAdministratorsOnlyFolder(existing); error != 0)
-                return fail(error);
+                return error;
+        return 0;
+    };
+    if (const std::uint32_t error = heldToAdministrators(); error != 0)
+        return fail(error);
+    if (const std::uint32_t error = createDirectories(folder); error != 0)
+        return fail(error);
+    if (const std::uint32_t error = heldToAdministrators(); error != 0)
+        return fail(error);
 
     std::wstring path;
     for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
