@@ -53,6 +53,7 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& arguments, std::ws
             *flag = true;
         } else if (argument == L"--backup-dir" && i + 1 < arguments.size() && !arguments[i + 1].empty()) {
             line.backupDir = arguments[++i];
+            line.backupDirNamed = true;
         } else if (argument == L"--backup-dir" && i + 1 < arguments.size()) {
             // An empty folder would scatter the backups into whatever folder qorin runs in.
             ++i;
@@ -60,6 +61,7 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& arguments, std::ws
             (linuxHabits ? line.missingValue : line.unknownOption) = argument;
         } else if (linuxHabits && argument.starts_with(backupDirEquals) && argument.size() > backupDirEquals.size()) {
             line.backupDir = argument.substr(backupDirEquals.size());
+            line.backupDirNamed = true;
         } else if (linuxHabits && (argument == L"--backup-dir" || argument == backupDirEquals)) {
             line.parsedOk = false;
             line.missingValue = L"--backup-dir";

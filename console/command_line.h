@@ -17,6 +17,7 @@ struct CommandLine {
     bool force = false;
     bool all = false;
     std::wstring backupDir;
+    bool backupDirNamed = false;  // given with --backup-dir, not the default
     bool parsedOk = true;
     std::wstring unknownOption;  // the last one seen
     std::wstring missingValue;   // Linux: the option that lacks its value ("--backup-dir")

@@ -41,6 +41,10 @@ std::wstring skippedBackupText(const std::wstring& path) {
     return L"Skipped " + path + L": a less privileged user could have written it.";
 }
 
+std::wstring anyoneCouldPlaceText(const std::wstring& folder, const std::wstring& path) {
+    return L"Warning: anyone with access to " + folder + L" could have placed " + path + L" there.";
+}
+
 std::wstring untrustedBackupText(const std::wstring& path) {
     return L"Warning: a less privileged user could have changed " + path + L".";
 }
@@ -120,7 +124,7 @@ std::wstring restoreQuestion(const std::wstring& drive, const std::wstring& path
 
 std::wstring unusableBackupText(const std::wstring& path, const BackupReadResult& read) {
     std::wstring text = L"The backup file " + path + L" can't be used: " + widen(backupParseErrorName(read.parseError));
-    if (read.systemError != 0) text += L" (" + errorText(read.systemError) + L")";
+    text += errorSuffix(read.systemError);
     return text + L".";
 }
 
@@ -158,8 +162,11 @@ int restoreCommand(const CommandLine& line) {
             }
         }
         // The latest file only an administrator could have written; planted ones are named and passed over.
+        // A folder the user named on a file system without owners tells no file from another: the latest
+        // is taken, and said to be anyone's.
+        const bool anyonesFolder = line.backupDirNamed && !keepsOwners(line.backupDir);
         for (const BackupListEntry& entry : listVolumeBackups(line.backupDir, volumeNameOf(*info))) {
-            if (!entry.untrusted) {
+            if (!entry.untrusted || anyonesFolder) {
                 path = entry.path;
                 break;
             }
@@ -169,6 +176,7 @@ int restoreCommand(const CommandLine& line) {
             printErrorLine(noBackupsText(drive, line.backupDir));
             return 9;
         }
+        if (anyonesFolder) printErrorLine(anyoneCouldPlaceText(line.backupDir, path));
     }
     const BackupReadResult read = readBackupFile(path);
     if (read.parseError != BackupParseError::None) {

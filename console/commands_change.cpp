@@ -73,7 +73,9 @@ int refusalBeforeWriting(const VolumeInfo& info) {
 
 FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info) {
     std::wstring mount = info.mountPoints.empty() ? std::wstring() : info.mountPoints.front();
-    return FileBackupSink(line.backupDir, volumeNameOf(info), std::move(mount), kAppVersion);
+    FileBackupSink sink(line.backupDir, volumeNameOf(info), std::move(mount), kAppVersion);
+    if (line.backupDirNamed) sink.useNamedFolder();
+    return sink;
 }
 
 std::wstring savedToFolder(const CommandLine& line, const FileBackupSink& sink) {

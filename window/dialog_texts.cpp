@@ -33,11 +33,24 @@ std::wstring aboutContent(const std::wstring& programFolder, bool consolePresent
         L"Who it's for: administrators and owners managing their own drives, after a reformat, after cloning or "
         L"imaging, or for inventory. Use it only on drives you own or are authorized to manage.\n\n";
     if (consolePresent)
-        text += L"Includes qorin, the command-line tool (Tools > Command-Line Tool): <a href=\"" + programFolder +
-                L"\">open its folder</a>.\n\n";
+        text += L"Includes qorin, the command-line tool (Tools > Command-Line Tool): <a href=\"" +
+                withoutMarkup(programFolder) + L"\">open its folder</a>.\n\n";
     text += L"<a href=\"" + std::wstring(kWebSite) + L"\">" + kWebSite + L"</a>    <a href=\"mailto:" +
             kSupportAddress + L"\">" + kSupportAddress + L"</a>";
     return text;
+}
+
+std::vector<std::wstring> aboutLinks(const std::wstring& programFolder, bool consolePresent) {
+    std::vector<std::wstring> links{kWebSite, L"mailto:" + std::wstring(kSupportAddress)};
+    if (consolePresent) links.push_back(programFolder);
+    return links;
+}
+
+std::wstring withoutMarkup(std::wstring_view text) {
+    std::wstring plain(text);
+    for (wchar_t& c : plain)
+        if (c == L'<') c = L'\uFF1C';  // FULLWIDTH LESS-THAN SIGN: reads the same, starts no link
+    return plain;
 }
 
 std::wstring aboutFooter() { return L"Copyright \u00A9 2026 Morvane. All rights reserved."; }

@@ -27,15 +27,21 @@ bool belongsElsewhere(VolumeAccess& volumes, const std::wstring& volume, const B
 
 }  // namespace
 
-ElevatedResult runOperation(VolumeAccess& volumes, const ElevatedRequest& request,
-                            const std::wstring& backupDirectory) {
+std::optional<BackupReadResult> readRequestedBackup(const ElevatedRequest& request) {
+    if (request.operation != ElevatedOperation::Restore) return BackupReadResult{};
+    BackupReadResult read = readBackupFile(request.backupFile);
+    if (!read.fileDigest || *read.fileDigest != request.backupDigest) return std::nullopt;
+    return read;
+}
+
+ElevatedResult runOperation(VolumeAccess& volumes, const ElevatedRequest& request, const BackupReadResult& read,
+                            const std::wstring& backupDirectory, ChangeWindow& window) {
     ElevatedResult result;
     result.ran = true;
     FileBackupSink sink(backupDirectory, request.volume, kWindowApp);
     if (request.operation == ElevatedOperation::Change) {
-        result.change = changeSerial(volumes, request.volume, request.serial, !request.full64, sink);
+        result.change = changeSerial(volumes, request.volume, request.serial, !request.full64, sink, window);
     } else {
-        const BackupReadResult read = readBackupFile(request.backupFile);
         if (read.parseError != BackupParseError::None) {
             result.parseError = read.parseError;
             return result;
@@ -44,16 +50,29 @@ ElevatedResult runOperation(VolumeAccess& volumes, const ElevatedRequest& reques
             result.differentVolume = true;
             return result;
         }
-        result.change = request.raw ? recoverRaw(volumes, request.volume, read.backup, sink, request.force)
-                                    : restoreSerial(volumes, request.volume, read.backup, sink);
+        result.change = request.raw ? recoverRaw(volumes, request.volume, read.backup, sink, request.force, window)
+                                    : restoreSerial(volumes, request.volume, read.backup, sink, window);
     }
     result.backupPath = sink.lastPath();
+    result.backupDigest = sink.lastDigest();
     result.backupError = sink.lastError();
     return result;
 }
 
-ElevatedResult runOperation(const ElevatedRequest& request) {
-    return runOperation(systemVolumes(), request, defaultBackupDirectory());
+ElevatedResult runOperation(VolumeAccess& volumes, const ElevatedRequest& request,
+                            const std::wstring& backupDirectory, ChangeWindow& window) {
+    const std::optional<BackupReadResult> read = readRequestedBackup(request);
+    if (!read) {
+        ElevatedResult refused;
+        refused.ran = true;
+        refused.parseError = BackupParseError::ChecksumMismatch;
+        return refused;
+    }
+    return runOperation(volumes, request, *read, backupDirectory, window);
+}
+
+ElevatedResult runOperation(const ElevatedRequest& request, ChangeWindow& window) {
+    return runOperation(systemVolumes(), request, defaultBackupDirectory(), window);
 }
 
 }  // namespace tlx

@@ -52,6 +52,7 @@ std::wstring childParameters(const std::wstring& resultFile, const ElevatedReque
         text += flag(request.full64);
     } else {
         text += L" restore " + quoteArgument(request.volume) + L" " + quoteArgument(request.backupFile);
+        text += L" " + widen(digestHex(request.backupDigest));
         text += flag(request.raw);
         text += flag(request.force);
         text += flag(request.skipVolumeCheck);
@@ -76,15 +77,38 @@ std::optional<ChildArguments> parseChildArguments(const std::vector<std::wstring
         request.full64 = argv[6] == L"1";
         return out;
     }
-    if (argv[3] == L"restore" && n == 9) {
+    if (argv[3] == L"restore" && n == 10) {
+        const std::optional<Sha256Digest> digest = parseDigestHex(toUtf8(argv[6]));
+        if (!digest) return std::nullopt;
         request.operation = ElevatedOperation::Restore;
         request.backupFile = argv[5];
-        request.raw = argv[6] == L"1";
-        request.force = argv[7] == L"1";
-        request.skipVolumeCheck = argv[8] == L"1";
+        request.backupDigest = *digest;
+        request.raw = argv[7] == L"1";
+        request.force = argv[8] == L"1";
+        request.skipVolumeCheck = argv[9] == L"1";
         return out;
     }
     return std::nullopt;
+}
+
+bool namesVolumeOrDriveRoot(std::wstring_view volume) {
+    const auto letter = [](wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); };
+    if (volume.size() == 3 && letter(volume[0]) && volume[1] == L':' && volume[2] == L'\\') return true;
+    constexpr std::wstring_view prefix = L"\\\\?\\Volume{";
+    if (volume.size() != prefix.size() + 36 + 2 || volume.substr(0, prefix.size()) != prefix) return false;
+    if (volume.substr(volume.size() - 2) != L"}\\") return false;
+    const std::wstring_view guid = volume.substr(prefix.size(), 36);
+    for (std::size_t i = 0; i < guid.size(); ++i) {
+        const wchar_t c = guid[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (dash ? c != L'-' : !hex) return false;
+    }
+    return true;
+}
+
+bool childMayWriteImage(const ElevatedRequest& request, bool holdsRecognisedBootSector) {
+    return holdsRecognisedBootSector && !request.force;
 }
 
 }  // namespace tlx

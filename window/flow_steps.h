@@ -22,4 +22,12 @@ using AskQuestion = std::function<bool(RestoreQuestion)>;
 [[nodiscard]] std::optional<ElevatedResult> runRestore(ElevatedRequest request, bool preconfirmed,
                                                        const RunRequest& run, const AskQuestion& ask);
 
+// True when path names an entry below folder (a Windows path, compared ignoring case) without "." or ".."
+// steps, forward slashes or stream names that could lead out of it.
+[[nodiscard]] bool liesInFolder(const std::wstring& path, const std::wstring& folder);
+// "Recover Now" writes, without asking, the backup a failed change reports: only one inside the backups
+// folder, and only while the file there (onDisk) is the very file the elevated instance wrote (reported).
+[[nodiscard]] bool usableForRecoverNow(const ElevatedResult& result, const std::wstring& backupsFolder,
+                                       const std::optional<Sha256Digest>& onDisk);
+
 }  // namespace tlx

@@ -30,10 +30,16 @@ ResultPresentation dialog(DialogIcon icon, std::wstring mainInstruction, std::ws
 }  // namespace
 
 std::wstring createdText(const std::string& created, const LocalTimeConversion& toLocal) {
+    // Exactly the form the backup store writes; any other text came from whoever made the file, and is
+    // not shown in dialogs word for word.
+    constexpr std::string_view kForm = "0000-00-00T00:00:00Z";
+    bool wellFormed = created.size() == kForm.size();
+    for (std::size_t i = 0; wellFormed && i < kForm.size(); ++i)
+        wellFormed = kForm[i] == '0' ? created[i] >= '0' && created[i] <= '9' : created[i] == kForm[i];
     UtcTime time;
-    if (std::sscanf(created.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u", &time.year, &time.month, &time.day, &time.hour,
-                    &time.minute, &time.second) != 6)
-        return fromUtf8(created);
+    if (!wellFormed || std::sscanf(created.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u", &time.year, &time.month, &time.day,
+                                   &time.hour, &time.minute, &time.second) != 6)
+        return L"unknown time";
     UtcTime local = time;
     if (toLocal && toLocal(local)) time = local;
     char text[64];
@@ -81,7 +87,7 @@ ResultPresentation presentation(const ElevatedResult& result, const std::wstring
     if (result.cancelled) return {};
     if (!result.ran)
         return dialog(DialogIcon::Error, L"The change couldn't be started",
-                      L"The administrator helper couldn't be started (" + errorText(result.launchError) + L").");
+                      L"The administrator helper couldn't be started" + errorSuffix(result.launchError) + L".");
     if (result.parseError != BackupParseError::None)
         return dialog(DialogIcon::Error, L"This backup file can't be used", L"It is damaged or not a backup file.");
 
@@ -137,6 +143,11 @@ BackupRowTexts backupRowTexts(const std::wstring& path, const BootSectorBackup& 
     const std::size_t slash = path.find_last_of(L"\\/");
     return {createdText(backup.created, toLocal), low32(backup.oldSerial) + L" to " + low32(backup.newSerial),
             slash == std::wstring::npos ? path : path.substr(slash + 1)};
+}
+
+std::wstring runningFromVolumeText(const std::wstring& drive, const std::wstring& program) {
+    return L"Dravik itself runs from " + drive + L" (" + program +
+           L"), which keeps the drive in use. Copy Dravik to another drive and run it from there.";
 }
 
 }  // namespace tlx

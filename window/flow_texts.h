@@ -76,4 +76,7 @@ struct BackupRowTexts {
 [[nodiscard]] BackupRowTexts backupRowTexts(const std::wstring& path, const BootSectorBackup& backup,
                                             const LocalTimeConversion& toLocal);
 
+// The extra paragraph of a volume-in-use result when Dravik's own program file lies on that drive.
+[[nodiscard]] std::wstring runningFromVolumeText(const std::wstring& drive, const std::wstring& program);
+
 }  // namespace tlx

@@ -11,6 +11,8 @@ namespace tlx {
 
 namespace {
 
+constexpr std::uint32_t kErrorInvalidData = 13;
+
 template <class Enum>
 std::uint64_t number(Enum value) {
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
@@ -83,8 +85,18 @@ std::string writeResultFile(const ElevatedResult& result) {
     line(out, "newSerial", plan.newSerial);
     for (const PlanNote note : plan.notes) line(out, "note", number(note));
     out.append("backupPath=").append(toUtf8(result.backupPath)).append("\n");
+    out.append("backupDigest=").append(result.backupDigest ? digestHex(*result.backupDigest) : "").append("\n");
     line(out, "backupError", result.backupError);
     return out;
+}
+
+bool readChildResult(std::uint32_t exitCode, std::string_view bytes, ElevatedResult& result) {
+    // The last key is written last: without it the child stopped half way, or someone else wrote the file.
+    const bool complete = bytes.starts_with("backupError=") || bytes.find("\nbackupError=") != std::string_view::npos;
+    if (exitCode == 0 && complete && readResultFile(bytes, result)) return true;
+    result = ElevatedResult{};
+    result.launchError = exitCode != 0 ? exitCode : kErrorInvalidData;
+    return false;
 }
 
 bool readResultFile(std::string_view bytes, ElevatedResult& result) {
@@ -136,6 +148,10 @@ bool readResultFile(std::string_view bytes, ElevatedResult& result) {
     read.backupError = fields.get32("backupError");
     if (!fields.valid()) return false;
     if (const auto path = values.find("backupPath"); path != values.end()) read.backupPath = fromUtf8(path->second);
+    if (const auto digest = values.find("backupDigest"); digest != values.end() && !digest->second.empty()) {
+        read.backupDigest = parseDigestHex(digest->second);
+        if (!read.backupDigest) return false;
+    }
     result = std::move(read);
     return true;
 }

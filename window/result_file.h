@@ -18,4 +18,8 @@ inline constexpr std::size_t kMaxResultFileBytes = 64 * 1024;
 // not an unsigned decimal that fits 64 bits, or when the text is longer than kMaxResultFileBytes.
 [[nodiscard]] bool readResultFile(std::string_view bytes, ElevatedResult& result);
 
+// The parent's reading of what its child left: trusted only after exit code 0 and with the file's last key
+// present. Otherwise result becomes a fresh record whose launchError is the exit code, or 13 when that is 0.
+[[nodiscard]] bool readChildResult(std::uint32_t exitCode, std::string_view bytes, ElevatedResult& result);
+
 }  // namespace tlx

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "change_window.h"
+#include "platform/win/program_path.h"
+#include "platform/win/shutdown_block.h"
 
 namespace tlx {
 
@@ -12,6 +14,8 @@ namespace {
 
 std::atomic<bool> windowEntered = false;
 HANDLE windowLeft = nullptr;  // manual-reset event, set once every region is verified or rolled back
+// qorin loads user32 (through shell32), so Windows sends it no logoff or shutdown console events.
+win::ShutdownBlock shutdownBlock;
 
 // Runs on a thread of its own that Windows starts for each event.
 BOOL WINAPI onConsoleControl(DWORD event) {
@@ -48,35 +52,18 @@ ConsoleChangeWindow::~ConsoleChangeWindow() {
 void ConsoleChangeWindow::enter() {
     entered_ = true;
     windowEntered = true;
+    shutdownBlock.hold();
 }
 
 void ConsoleChangeWindow::leave() {
     // Ctrl+C stays answered until the report is out; a closing console may go now.
     if (windowLeft != nullptr) SetEvent(windowLeft);
+    shutdownBlock.release();
 }
 
 std::wstring runningFromVolumeLine(const VolumeInfo& info, const std::wstring& drive) {
-    std::wstring program(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
-        if (length == 0) return {};
-        if (length < program.size()) {
-            program.resize(length);
-            break;
-        }
-        program.resize(program.size() * 2);
-    }
-    wchar_t root[MAX_PATH] = {};
-    wchar_t volume[MAX_PATH] = {};
-    if (!GetVolumePathNameW(program.c_str(), root, MAX_PATH) ||
-        !GetVolumeNameForVolumeMountPointW(root, volume, MAX_PATH))
-        return {};
-    std::wstring target = info.volume;
-    if (target.ends_with(L'\\')) target.pop_back();
-    std::wstring name(volume);
-    if (name.ends_with(L'\\')) name.pop_back();
-    if (compareOrdinalIgnoreCase(name, target) != 0) return {};
-    return L"qorin itself runs from " + drive + L" (" + program +
+    if (!win::programRunsFrom(info.volume)) return {};
+    return L"qorin itself runs from " + drive + L" (" + win::programPath() +
            L"), which keeps the drive in use. Copy qorin to another drive and run it from there.";
 }
 

@@ -10,6 +10,7 @@
 #include "dispatch.h"
 #include "output.h"
 #include "platform/win/arguments.h"
+#include "platform/win/system_library.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ const std::wstring* swallowedQuote(const tlx::CommandLine& line) {
 }  // namespace
 
 int main() {
+    tlx::win::restrictDllSearchToSystem32();
     tlx::CommandLine line = tlx::parseCommandLine(tlx::win::processArguments());
     if (const std::wstring* bad = swallowedQuote(line)) {
         tlx::printErrorLine(L"A path can't hold a double quote: " + *bad +

@@ -306,7 +306,9 @@ BackupReadResult readBackupFile(const std::wstring& path) {
         result.systemError = read.tooLarge ? kErrorFileTooLarge : read.error;
         return result;
     }
-    return parseBackup(read.bytes);
+    BackupReadResult result = parseBackup(read.bytes);
+    result.fileDigest = sha256(read.bytes);
+    return result;
 }
 
 }  // namespace tlx

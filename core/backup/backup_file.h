@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bootsector/detect.h"
+#include "backup/sha256.h"
 #include "bootsector/plan.h"
 
 namespace tlx {
@@ -49,6 +50,9 @@ struct BackupReadResult {
     BackupParseError parseError = BackupParseError::None;
     std::uint32_t systemError = 0;
     BootSectorBackup backup;
+    // readBackupFile: SHA-256 of the whole file as read, so what runs later can be held to the very
+    // bytes a user was shown; absent when nothing was read or hashing failed.
+    std::optional<Sha256Digest> fileDigest;
 };
 
 inline constexpr std::uint64_t kMaxBackupFileBytes = 64ull * 1024 * 1024;

@@ -70,6 +70,20 @@ std::wstring volumeFolder(const std::wstring& directory, const std::wstring& vol
     return joinPath(directory, backupFolderName(volume));
 }
 
+// The volume's folder, the backups folder and the two above it that the default names (Morvane\Plinthos),
+// from the top down.
+std::vector<std::wstring> heldFolders(const std::wstring& directory, const std::wstring& volumeFolder) {
+    std::vector<std::wstring> folders{volumeFolder, directory};
+    for (int level = 0; level < 2; ++level) {
+        std::wstring parent = folders.back();
+        while (!parent.empty() && (parent.back() == L'\\' || parent.back() == L'/')) parent.pop_back();
+        const std::size_t cut = parent.find_last_of(L"\\/");
+        if (cut == std::wstring::npos || cut == 0 || parent[cut - 1] == L':') break;
+        folders.push_back(parent.substr(0, cut));
+    }
+    return {folders.rbegin(), folders.rend()};
+}
+
 // Paths are ordered by their UTF-16 code units on every platform, so both programs list alike.
 std::u16string utf16Units(const std::wstring& text) {
     std::u16string units;
@@ -211,6 +225,7 @@ FileBackupSink::FileBackupSink(std::wstring directory, std::wstring volume, std:
 bool FileBackupSink::save(const ChangePlan& plan) {
     lastPath_.clear();
     refusedFolder_.clear();
+    lastDigest_.reset();
     lastError_ = 0;
     const auto fail = [this](std::uint32_t error) {
         lastError_ = error != 0 ? error : kErrorGenFailure;
@@ -234,21 +249,28 @@ bool FileBackupSink::save(const ChangePlan& plan) {
     const std::wstring folder = volumeFolder(directory_, backupKeyFor(volume_));
     if (folder.empty())
         return fail(kErrorPathNotFound);
-    // Checked before the folder is made and again once it exists: nothing goes where another user chose.
-    if (const auto refusal = untrustedBackupFolder(directory_, folder)) {
-        refusedFolder_ = refusal->folder;
-        return fail(refusal->error);
-    }
+    // What an administrator restores later must not lie where anyone else can plant files, nor below a
+    // folder anyone else could replace: checked before anything is created in them, and again once the
+    // missing ones exist. A folder the user named is used as named (it may lie on a file system without
+    // security descriptors); the check for links and other users' folders holds for every folder.
+    const auto heldToAdministrators = [&]() -> std::uint32_t {
+        if (const auto refusal = untrustedBackupFolder(directory_, folder)) {
+            refusedFolder_ = refusal->folder;
+            return refusal->error;
+        }
+        if (namedFolder_)
+            return 0;
+        for (const std::wstring& existing : heldFolders(directory_, folder))
+            if (const std::uint32_t error = checkAdministratorsOnlyFolder(existing); error != 0)
+                return error;
+        return 0;
+    };
+    if (const std::uint32_t error = heldToAdministrators(); error != 0)
+        return fail(error);
     if (const std::uint32_t error = createDirectories(folder); error != 0)
         return fail(error);
-    if (const auto refusal = untrustedBackupFolder(directory_, folder)) {
-        refusedFolder_ = refusal->folder;
-        return fail(refusal->error);
-    }
-    // What an administrator restores later must not lie where a less privileged user can plant files.
-    for (const std::wstring& existing : {directory_, folder})
-        if (const std::uint32_t error = checkAdministratorsOnlyFolder(existing); error != 0)
-            return fail(error);
+    if (const std::uint32_t error = heldToAdministrators(); error != 0)
+        return fail(error);
 
     std::wstring path;
     for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
@@ -275,6 +297,7 @@ bool FileBackupSink::save(const ChangePlan& plan) {
         return fail(check.systemError != 0 ? check.systemError : kErrorCrc);
     }
     lastPath_ = path;
+    lastDigest_ = check.fileDigest;
     return true;
 }
 
@@ -302,7 +325,8 @@ std::vector<BackupListEntry> listVolumeBackups(const std::wstring& directory, co
                 continue;
             const std::uint64_t written = lastWriteTime(path).value_or(0);
             files.push_back(ListedFile{utf16Units(name), utf16Units(path), secondStamp(name), written,
-                                       BackupListEntry{path, std::move(read.backup), lessPrivilegedCouldWrite(path)}});
+                                       BackupListEntry{path, std::move(read.backup), lessPrivilegedCouldWrite(path),
+                                                       read.fileDigest}});
         }
     }
     // By name, then path: within one folder that is the path order; across the volume's folders it keeps

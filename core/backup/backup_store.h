@@ -1,6 +1,7 @@
 #pragma once
 // The backups folder: one folder per volume, crash-safe saves, listing newest first.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,8 +28,13 @@ public:
     FileBackupSink(std::wstring directory, std::wstring volume, std::wstring mount, std::string app);
 
     bool save(const ChangePlan& plan) override;
+    // A folder the user named (--backup-dir) is used as named; by default the backups folder and the folders
+    // above it that this program names must be open to administrators alone (Windows, elevated).
+    void useNamedFolder() { namedFolder_ = true; }
 
     const std::wstring& lastPath() const { return lastPath_; }
+    // SHA-256 of the file at lastPath, as written and read back.
+    const std::optional<Sha256Digest>& lastDigest() const { return lastDigest_; }
     std::uint32_t lastError() const { return lastError_; }
     const std::wstring& directory() const { return directory_; }
     const std::wstring& volume() const { return volume_; }
@@ -42,6 +48,8 @@ private:
     std::string app_;
     std::wstring lastPath_;
     std::wstring refusedFolder_;
+    std::optional<Sha256Digest> lastDigest_;
+    bool namedFolder_ = false;
     std::uint32_t lastError_ = 0;
 };
 
@@ -50,6 +58,7 @@ struct BackupListEntry {
     BootSectorBackup backup;
     // A less privileged user could have written or planted the file: never taken without being named.
     bool untrusted = false;
+    std::optional<Sha256Digest> fileDigest;  // of the file as listed
 };
 
 // The per-volume folders a volume's backups are listed from: first the one they are saved in, named

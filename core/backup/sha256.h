@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace tlx {
 
@@ -14,5 +15,7 @@ using Sha256Digest = std::array<std::uint8_t, 32>;
 [[nodiscard]] std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes);
 // 64 lower-case hex digits, high nibble first.
 [[nodiscard]] std::string digestHex(const Sha256Digest& digest);
+// The reverse: exactly 64 hex digits, either case; absent on anything else.
+[[nodiscard]] std::optional<Sha256Digest> parseDigestHex(std::string_view text);
 
 }  // namespace tlx

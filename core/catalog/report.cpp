@@ -93,7 +93,10 @@ OutcomeReport applyReport(const ChangeResult& result, const std::wstring& drive,
 
 std::wstring errorSuffix(std::uint32_t code) {
     if (code == 0) return {};
-    return L" (" + errorText(code) + L")";
+    // Most system texts end in a period; the sentence around them has its own.
+    std::wstring text = errorText(code);
+    if (text.ends_with(L'.')) text.pop_back();
+    return L" (" + text + L")";
 }
 
 OutcomeReport planErrorReport(const ChangeResult& result, const std::wstring& drive) {

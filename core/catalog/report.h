@@ -27,7 +27,7 @@ struct OutcomeReport {
                                         std::uint32_t backupError, const std::wstring& recoverHint, Wording wording);
 [[nodiscard]] OutcomeReport planErrorReport(const ChangeResult& result, const std::wstring& drive, Wording wording);
 
-// " (" + errorText(code) + ")", empty for 0.
+// " (" + errorText(code) without its final period + ")", empty for 0.
 [[nodiscard]] std::wstring errorSuffix(std::uint32_t code);
 
 [[nodiscard]] std::wstring confirmationText(const std::wstring& drive, const std::wstring& fileSystem,

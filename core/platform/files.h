@@ -52,6 +52,10 @@ struct FileRead {
 // Windows: owned by neither Administrators nor SYSTEM). Also true when the file cannot be examined.
 [[nodiscard]] bool lessPrivilegedCouldWrite(const std::wstring& path);
 
+// False for a folder on a file system that keeps no owners or access lists (FAT, exFAT, some network
+// shares), where anyone with access to the folder could have placed what it holds. POSIX: always true.
+[[nodiscard]] bool keepsOwners(const std::wstring& folder);
+
 // Names of the entries of a folder (not recursive, without "." and ".."); empty when unreadable.
 [[nodiscard]] std::vector<std::wstring> listFolder(const std::wstring& path);
 

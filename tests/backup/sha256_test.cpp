@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,18 @@ TEST(Sha256, HexIsLowerCaseHighNibbleFirst) {
     digest[2] = 0xAB;
     digest[31] = 0x9C;
     EXPECT_EQ(digestHex(digest), "0ff0ab" + std::string(56, '0') + "9c");
+}
+
+TEST(Sha256, HexReadsBack) {
+    Sha256Digest digest{};
+    for (std::size_t i = 0; i < digest.size(); ++i) digest[i] = static_cast<std::uint8_t>(i * 37);
+    EXPECT_EQ(parseDigestHex(digestHex(digest)), digest);
+    std::string upper = digestHex(digest);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(parseDigestHex(upper), digest);
+    for (const std::string bad : {std::string(63, '0'), std::string(65, '0'), std::string(63, '0') + "g",
+                                  std::string(63, '0') + " ", std::string()})
+        EXPECT_FALSE(parseDigestHex(bad)) << bad;
 }
 
 }  // namespace

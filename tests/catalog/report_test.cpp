@@ -17,7 +17,13 @@ const std::wstring kFolder = L"D:\\bk";
 const std::wstring kBackup = L"D:\\bk\\Volume{1}\\20240305-140709Z_1A2B3C4D_0000BEEF.tlxbak";
 const std::wstring kHint = L"To recover, run:  qorin restore E: \"B\" --raw";
 constexpr std::uint32_t kNoText = 123456;  // a code the system has no text for
-const std::wstring kNoTextSuffix = L" (Error 123456.)";
+// The system text without its final period: the sentence around it has its own.
+const std::wstring kNoTextSuffix = L" (Error 123456)";
+
+std::wstring withoutPeriod(std::wstring text) {
+    if (text.ends_with(L'.')) text.pop_back();
+    return text;
+}
 
 const std::wstring kLockedBitLocker =
     L"E: is locked by BitLocker, so its serial can't be read or changed. Unlock the drive first (open it in Explorer "
@@ -107,7 +113,7 @@ TEST(Report, EveryOutcomeHasItsSentenceLinesAndExitCode) {
              r.error = ApplyFailure::OpenFailed;
              r.systemError = 2;
          },
-         L"", 0, 1, L"Couldn't open E: (" + errorText(2) + L").", {}},
+         L"", 0, 1, L"Couldn't open E: (" + withoutPeriod(errorText(2)) + L").", {}},
         {"volume in use", [](ChangeResult& r) { r.error = ApplyFailure::VolumeInUse; }, L"", 0, 4,
          L"E: is in use and couldn't be locked. Close any programs or windows using the drive and try again.", {}},
         {"dismount failed", [](ChangeResult& r) { r.error = ApplyFailure::DismountFailed; }, L"", 0, 4,
@@ -156,7 +162,7 @@ TEST(Report, EveryOutcomeHasItsSentenceLinesAndExitCode) {
          kGeneric, {}},
         {"backup failed names the folder and the backup error",
          [](ChangeResult& r) { applyFailure(r, ApplyOutcome::NothingWritten, ApplyStep::BackupFailed); }, L"", 112, 1,
-         L"The boot-sector backup couldn't be saved to D:\\bk (" + errorText(112) +
+         L"The boot-sector backup couldn't be saved to D:\\bk (" + withoutPeriod(errorText(112)) +
              L"), so nothing was written. Your drive is unchanged.",
          {}},
         {"changed before writing",
@@ -223,8 +229,9 @@ TEST(Report, PlanErrorReportMatchesTheReportOfThePlanStage) {
 TEST(Report, ErrorTextsFallBackToTheNumber) {
     EXPECT_EQ(errorText(123456), L"Error 123456.");
     EXPECT_EQ(errorSuffix(0), L"");
-    EXPECT_EQ(errorSuffix(123456), L" (Error 123456.)");
-    EXPECT_EQ(errorSuffix(5), L" (" + errorText(5) + L")");
+    EXPECT_EQ(errorSuffix(123456), L" (Error 123456)");
+    EXPECT_EQ(errorSuffix(5), L" (" + withoutPeriod(errorText(5)) + L")");
+    EXPECT_TRUE(errorText(5).ends_with(L'.'));
     EXPECT_FALSE(errorText(5).empty());
     EXPECT_NE(errorText(5), L"Error 5.");
 }

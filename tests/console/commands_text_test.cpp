@@ -429,7 +429,7 @@ TEST(RestoreText, UnusableBackupLine) {
     EXPECT_EQ(unusableBackupText(L"broken.tlxbak", read), L"The backup file broken.tlxbak can't be used: ChecksumMismatch.");
     read.parseError = BackupParseError::Truncated;
     read.systemError = 123456;
-    EXPECT_EQ(unusableBackupText(L"x", read), L"The backup file x can't be used: Truncated (Error 123456.).");
+    EXPECT_EQ(unusableBackupText(L"x", read), L"The backup file x can't be used: Truncated (Error 123456).");
     read.parseError = static_cast<BackupParseError>(50);
     read.systemError = 0;
     EXPECT_EQ(unusableBackupText(L"x", read), L"The backup file x can't be used: ?.");

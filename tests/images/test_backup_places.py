@@ -96,8 +96,8 @@ class BackupPlacesTest(unittest.TestCase):
     def test_immutable_and_append_only_images_say_so(self):
         if not im.is_root() or not im.has_tools("chattr"):
             self.skipTest("needs root and chattr")
-        for flag, text in [("i", "The file is immutable; remove the flag with chattr -i first."),
-                           ("a", "The file is append-only; remove the flag with chattr -a first.")]:
+        for flag, text in [("i", "The file is immutable; remove the flag with chattr -i first"),
+                           ("a", "The file is append-only; remove the flag with chattr -a first")]:
             with self.subTest(flag):
                 image = self.image(name=f"attr-{flag}.img")
                 before = im.read_bytes(image)
@@ -139,7 +139,7 @@ class BackupPlacesTest(unittest.TestCase):
                 proc = self.set_serial(image)
                 self.check_refused(proc, image, before,
                                    f"The boot-sector backup couldn't be saved to {self.backups} ({what} stands where "
-                                   f"a regular file was expected.), so nothing was written. Your drive is unchanged.")
+                                   f"a regular file was expected), so nothing was written. Your drive is unchanged.")
                 self.assertEqual(sorted(os.listdir(folder)), planted, "only what was planted")
                 self.assertEqual(im.read_bytes(victim), b"keep")
 
@@ -169,7 +169,7 @@ class BackupPlacesTest(unittest.TestCase):
             with self.subTest(path):
                 proc = im.qorin("restore", image, path, "--yes", "--backup-dir", self.backups)
                 self.check_refused(proc, image, before, f"The backup file {path} can't be used: Truncated ({what} "
-                                                        f"stands where a regular file was expected.).", exit_code=9)
+                                                        f"stands where a regular file was expected).", exit_code=9)
 
 
 if __name__ == "__main__":

@@ -9,7 +9,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import images as im  # noqa: E402
 
-LINK_LINE = "Couldn't open {} (A symbolic link was put in the path after it was checked.).\n"
+LINK_LINE = "Couldn't open {} (A symbolic link was put in the path after it was checked).\n"
 
 
 def swap_image(image, victim):

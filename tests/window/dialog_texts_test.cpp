@@ -49,5 +49,23 @@ TEST(WhatIsContent, FiveParagraphs) {
     EXPECT_TRUE(text.ends_with(L"Unlock them first."));
 }
 
+// Only the About box shows links, and a click opens only what the program computed itself.
+TEST(DialogTexts, AboutLinksAreTheProgramsOwn) {
+    const std::vector<std::wstring> withConsole = aboutLinks(L"C:\\Program Files\\Plinthos", true);
+    EXPECT_EQ(withConsole, (std::vector<std::wstring>{kWebSite, L"mailto:" + std::wstring(kSupportAddress),
+                                                      L"C:\\Program Files\\Plinthos"}));
+    EXPECT_EQ(aboutLinks(L"C:\\P", false).size(), 2u);
+    for (const std::wstring& link : withConsole)
+        EXPECT_NE(aboutContent(L"C:\\Program Files\\Plinthos", true).find(L"<a href=\"" + link + L"\">"),
+                  std::wstring::npos);
+}
+
+TEST(DialogTexts, TextFromOutsideStartsNoLink) {
+    EXPECT_EQ(withoutMarkup(L"<A HREF=\"cmd.exe\">x</A>"), L"\uFF1CA HREF=\"cmd.exe\">x\uFF1C/A>");
+    EXPECT_EQ(withoutMarkup(L"E:\\ plain > text"), L"E:\\ plain > text");
+    const std::wstring about = aboutContent(L"C:\\<a href=\"x\">", true);
+    EXPECT_EQ(about.find(L"<a href=\"x\">"), std::wstring::npos);
+}
+
 }  // namespace
 }  // namespace tlx

@@ -30,6 +30,8 @@ ElevatedRequest restoreFrom(const std::wstring& path, bool raw = false) {
     request.operation = ElevatedOperation::Restore;
     request.volume = test::kVolumeName;
     request.backupFile = path;
+    // The file as the user confirmed it: as it is now.
+    request.backupDigest = readBackupFile(path).fileDigest.value_or(Sha256Digest{});
     request.raw = raw;
     return request;
 }
@@ -93,6 +95,36 @@ TEST_F(RunOperation, RestoreBringsTheSavedSerialOrSectorsBack) {
         EXPECT_FALSE(result.backupPath.empty());
         EXPECT_NE(result.backupPath, backup);
         EXPECT_EQ(volumes.memory.bytes(), original);
+    }
+}
+
+TEST_F(RunOperation, TheBackupReportedIsTheFileWritten) {
+    const ElevatedResult result = runOperation(volumes, changeTo(0xBEEF), folder.wide());
+    ASSERT_FALSE(result.backupPath.empty());
+    const std::vector<std::uint8_t> written = test::readBytes(std::filesystem::path(result.backupPath));
+    EXPECT_EQ(result.backupDigest, sha256(written));
+}
+
+TEST_F(RunOperation, ABackupFileChangedAfterItWasConfirmedIsNotUsed) {
+    const std::wstring confirmed = changeAndKeepBackup();
+    const std::vector<std::uint8_t> before = volumes.memory.bytes();
+    // Another backup, valid in every way, put in its place after the user said yes.
+    FakeVolumes other(512, test::fat32Image(0x11112222));
+    const ElevatedResult otherChange = runOperation(other, changeTo(0x3333), folder.wide());
+    ASSERT_FALSE(otherChange.backupPath.empty());
+    const std::vector<std::uint8_t> confirmedBytes = test::readBytes(std::filesystem::path(confirmed));
+    for (const bool raw : {false, true}) {
+        test::writeBytes(std::filesystem::path(confirmed), confirmedBytes);
+        const ElevatedRequest request = restoreFrom(confirmed, raw);
+        std::filesystem::copy_file(otherChange.backupPath, confirmed, std::filesystem::copy_options::overwrite_existing);
+        const unsigned opens = volumes.opens;
+        const ElevatedResult result = runOperation(volumes, request, folder.wide());
+        EXPECT_TRUE(result.ran);
+        EXPECT_EQ(result.parseError, BackupParseError::ChecksumMismatch);
+        EXPECT_EQ(volumes.opens, opens);
+        EXPECT_TRUE(result.backupPath.empty());
+        EXPECT_FALSE(readRequestedBackup(request));
+        EXPECT_EQ(volumes.memory.bytes(), before);
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,44 @@ TEST(RunRestore, SecondQuestionsAndTheirRuns) {
             EXPECT_EQ(writeResultFile(*result), writeResultFile(c.results.back()));
         }
     }
+}
+
+// "Recover Now" writes unasked: only the very file the elevated instance wrote, inside the backups folder.
+TEST(RecoverNow, OnlyTheChildsOwnBackupInsideTheBackupsFolder) {
+    const std::wstring folder = L"C:\\ProgramData\\Morvane\\Plinthos\\Backups";
+    Sha256Digest written{};
+    written.fill(7);
+    Sha256Digest other{};
+    other.fill(8);
+    struct Case {
+        const wchar_t* path;
+        std::optional<Sha256Digest> reported;
+        std::optional<Sha256Digest> onDisk;
+        bool usable;
+    };
+    const Case cases[] = {
+        {L"C:\\ProgramData\\Morvane\\Plinthos\\Backups\\Volume{x}\\a.tlxbak", written, written, true},
+        {L"c:\\programdata\\morvane\\plinthos\\backups\\Volume{x}\\a.tlxbak", written, written, true},
+        {L"C:\\ProgramData\\Morvane\\Plinthos\\Backups\\Volume{x}\\a.tlxbak", written, other, false},  // swapped
+        {L"C:\\ProgramData\\Morvane\\Plinthos\\Backups\\Volume{x}\\a.tlxbak", std::nullopt, written, false},
+        {L"C:\\ProgramData\\Morvane\\Plinthos\\Backups\\Volume{x}\\a.tlxbak", written, std::nullopt, false},
+        {L"C:\\Users\\me\\AppData\\Local\\Temp\\a.tlxbak", written, written, false},
+        {L"C:\\ProgramData\\Morvane\\Plinthos\\Backups\\..\\..\\..\\Users\\a.tlxbak", written, written, false},
+        {L"C:\\ProgramData\\Morvane\\Plinthos\\BackupsX\\a.tlxbak", written, written, false},
+        {L"C:\\ProgramData\\Morvane\\Plinthos\\Backups\\Volume{x}/../a.tlxbak", written, written, false},
+        {L"C:\\ProgramData\\Morvane\\Plinthos\\Backups\\a.tlxbak:stream", written, written, false},
+        {L"C:\\ProgramData\\Morvane\\Plinthos\\Backups\\\\a.tlxbak", written, written, false},
+        {L"C:\\ProgramData\\Morvane\\Plinthos\\Backups\\", written, written, false},
+        {L"", written, written, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.path, c.path + std::wcslen(c.path)));
+        ElevatedResult result;
+        result.backupPath = c.path;
+        result.backupDigest = c.reported;
+        EXPECT_EQ(usableForRecoverNow(result, folder, c.onDisk), c.usable);
+    }
+    EXPECT_TRUE(liesInFolder(L"C:\\B\\x", L"C:\\B\\"));
 }
 
 }  // namespace

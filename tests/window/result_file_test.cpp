@@ -9,7 +9,7 @@ namespace {
 const char* const kFreshText =
     "ran=0\ndifferentVolume=0\nparseError=0\nerror=0\nsystemError=0\nplanError=0\ndetect=0\nmode=0\nmatch=0\n"
     "encryption=2\nrestartRequired=0\napplyOutcome=0\napplyFailure=0\napplyRegion=0\napplySystemError=0\nfs=0\n"
-    "serialBytes=0\noldSerial=0\nnewSerial=0\nbackupPath=\nbackupError=0\n";
+    "serialBytes=0\noldSerial=0\nnewSerial=0\nbackupPath=\nbackupDigest=\nbackupError=0\n";
 
 ElevatedResult fullResult() {
     ElevatedResult result;
@@ -37,6 +37,8 @@ ElevatedResult fullResult() {
     change.plan.newSerial = 0xFEDCBA9876543210ull;
     change.plan.notes = {PlanNote::NtfsBackupNotCopy, PlanNote::Fat32NoBackup, PlanNote::NtfsBackupNotCopy};
     result.backupPath = L"C:\\ProgramData\\Morvane\\Plinthos\\Backups\\Volume{x}\\Žluť 1.tlxbak";
+    result.backupDigest = Sha256Digest{};
+    result.backupDigest->fill(0xAB);
     result.backupError = 112;
     return result;
 }
@@ -47,11 +49,13 @@ const char* const kFullText =
     "applySystemError=1117\nfs=5\nserialBytes=8\noldSerial=81985529216486895\nnewSerial=18364758544493064720\n"
     "note=4\nnote=0\nnote=4\n"
     "backupPath=C:\\ProgramData\\Morvane\\Plinthos\\Backups\\Volume{x}\\\xC5\xBDlu\xC5\xA5 1.tlxbak\n"
+    "backupDigest=abababababababababababababababababababababababababababababababab\n"
     "backupError=112\n";
 
 void expectSame(const ElevatedResult& a, const ElevatedResult& b) {
     EXPECT_EQ(writeResultFile(a), writeResultFile(b));
     EXPECT_EQ(a.backupPath, b.backupPath);
+    EXPECT_EQ(a.backupDigest, b.backupDigest);
     EXPECT_EQ(a.cancelled, b.cancelled);
     EXPECT_EQ(a.launchError, b.launchError);
 }
@@ -139,6 +143,47 @@ TEST(ResultFile, AnEarlierBadValueOfARepeatedKeyIsReplaced) {
     ElevatedResult read;
     ASSERT_TRUE(readResultFile("ran=1\nerror=bad\nerror=3\nunknown=-1\n", read));
     EXPECT_EQ(read.change.error, ApplyFailure::VolumeInUse);
+}
+
+TEST(ResultFile, ADigestIsSixtyFourHexDigitsOrNothing) {
+    ElevatedResult read;
+    EXPECT_FALSE(readResultFile("ran=1\nbackupDigest=abc\n", read));
+    EXPECT_FALSE(readResultFile("ran=1\nbackupDigest=" + std::string(64, 'g') + "\n", read));
+    ASSERT_TRUE(readResultFile("ran=1\nbackupDigest=\n", read));
+    EXPECT_FALSE(read.backupDigest);
+    ASSERT_TRUE(readResultFile("ran=1\nbackupDigest=" + std::string(64, 'F') + "\n", read));
+    ASSERT_TRUE(read.backupDigest);
+    EXPECT_EQ((*read.backupDigest)[31], 0xFF);
+}
+
+// The parent trusts what its child left only after exit code 0 and with the file's last key.
+TEST(ChildResult, OnlyACompleteFileAfterExitCodeZero) {
+    struct Case {
+        const char* what;
+        std::uint32_t exitCode;
+        std::string bytes;
+        bool trusted;
+        std::uint32_t launchError;
+    };
+    const std::string complete = writeResultFile(fullResult());
+    const Case cases[] = {
+        {"complete, exit 0", 0, complete, true, 0},
+        {"complete, exit 3", 3, complete, false, 3},
+        {"stopped before its last key", 0, "ran=1\nerror=0\n", false, 13},
+        {"written, then exit 3", 3, "ran=1\nerror=0\nbackupError=0\n", false, 3},
+        {"the last key alone", 0, "backupError=0\n", false, 13},
+        {"a longer key is not the last key", 0, "ran=1\nbackupErrorX=0\n", false, 13},
+        {"empty", 0, "", false, 13},
+        {"killed", 0xC0000409u, "", false, 0xC0000409u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ElevatedResult result;
+        result.ran = true;
+        EXPECT_EQ(readChildResult(c.exitCode, c.bytes, result), c.trusted);
+        EXPECT_EQ(result.ran, c.trusted);
+        EXPECT_EQ(result.launchError, c.launchError);
+    }
 }
 
 }  // namespace

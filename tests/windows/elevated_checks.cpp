@@ -3,7 +3,9 @@
 //   elevated_checks --elevated-op   the child role, exactly as the window runs it, except for volume texts
 //                                   that stand for a misbehaving child: "exit:N" and "kill:N" end without
 //                                   writing, "drop:" loses an argument, "write:TEXT" and "big:" write their
-//                                   own result text, "sleep:MS" runs late.
+//                                   own result text, "fail:TEXT" writes it and exits with 3, "sleep:MS" runs
+//                                   late (on drive Q:, which does not exist), "link:FILE" puts a hard link to
+//                                   FILE in place of the result file and writes a result through it.
 //   elevated_checks created TEXT    prints a backup's created value as the window shows it
 //   elevated_checks launch VOLUME HEX   changes a volume through an elevated instance, prints the record
 // Prints one line per check ("ok ..." / "FAIL ...") and exits with the number of failures.
@@ -58,12 +60,24 @@ int childRole(std::vector<wchar_t*> argv) {
     if (volume.starts_with(L"kill:")) TerminateProcess(GetCurrentProcess(), number(5));
     if (volume.starts_with(L"drop:")) argv.pop_back();
     if (volume.starts_with(L"write:")) return writeFile(argv[2], tlx::toUtf8(volume.substr(6))) ? 0 : 3;
+    if (volume.starts_with(L"fail:")) {
+        static_cast<void>(writeFile(argv[2], tlx::toUtf8(volume.substr(5))));
+        return 3;
+    }
+    if (volume.starts_with(L"link:")) {
+        if (!DeleteFileW(argv[2]) || !CreateHardLinkW(argv[2], volume.substr(5).c_str(), nullptr)) return 4;
+        return writeFile(argv[2], "ran=1\nerror=0\nbackupError=0\n") ? 0 : 3;
+    }
     if (volume.starts_with(L"big:")) {
         std::string text;
         while (text.size() <= tlx::kMaxResultFileBytes) text += "ran=1\n";
         return writeFile(argv[2], text) ? 0 : 3;
     }
-    if (volume.starts_with(L"sleep:")) Sleep(number(6));
+    static wchar_t missingDrive[] = L"Q:\\";
+    if (volume.starts_with(L"sleep:")) {
+        Sleep(number(6));
+        argv[4] = missingDrive;
+    }
     return tlx::win::runElevatedChild(static_cast<int>(argv.size()), argv.data());
 }
 
@@ -135,7 +149,7 @@ void checkQuotingAgainstTheSystem() {
 
 void checkLaunches(HWND owner) {
     // A real child: the operation runs there and fails on a volume that does not exist.
-    ElevatedResult r = launchWatched(owner, changeOf(L"Q:\\no such volume\\"));
+    ElevatedResult r = launchWatched(owner, changeOf(L"Q:\\"));
     check(r.ran && !r.cancelled && r.launchError == 0 && r.change.error == tlx::ApplyFailure::OpenFailed &&
               r.change.systemError != 0,
           L"runas starts the child, its result is read back" + describe(r));
@@ -152,6 +166,8 @@ void checkLaunches(HWND owner) {
     const Misbehaving cases[] = {
         {L"exit:0", 13},  {L"exit:7", 7},       {L"kill:3221226505", 3221226505u}, {L"drop:", 2},
         {L"write:", 13},  {L"write:ran=x\n", 13}, {L"write:error=0\n", 13},         {L"big:", 13},
+        // Trusted only with exit code 0 and the file's last key: a child stopped half way or a file of another.
+        {L"write:ran=1\nerror=0\n", 13}, {L"fail:ran=1\nerror=0\nbackupError=0\n", 3},
     };
     for (const Misbehaving& c : cases) {
         r = tlx::win::launchElevated(owner, changeOf(c.volume));
@@ -161,10 +177,25 @@ void checkLaunches(HWND owner) {
         check(!r.ran && !r.cancelled && r.launchError == c.launchError,
               L"a child that ends with " + shown + L" reads as not started" + describe(r));
     }
-    r = tlx::win::launchElevated(owner, changeOf(L"write:ran=1\nerror=3\nsystemError=32\n"));
+    r = tlx::win::launchElevated(owner, changeOf(L"write:ran=1\nerror=3\nsystemError=32\nbackupError=0\n"));
     check(r.ran && r.launchError == 0 && r.change.error == tlx::ApplyFailure::VolumeInUse && r.change.systemError == 32,
           L"a well-formed result is the child's own" + describe(r));
     check(leftoverResultFiles().empty(), L"no result file is left behind");
+
+    // Someone put a hard link to their own file where the result file was: neither read nor deleted.
+    wchar_t folder[MAX_PATH];
+    const DWORD length = GetTempPathW(MAX_PATH, folder);
+    const std::wstring victim = std::wstring(folder, length) + L"victim.ini";
+    tlx::win::FileHandle made(CreateFileW(victim.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    WriteFile(made.get(), "[keep]", 6, &written, nullptr);
+    made.reset();
+    r = tlx::win::launchElevated(owner, changeOf(L"link:" + victim));
+    check(!r.ran && r.launchError == 13, L"a result file swapped for a link is not read" + describe(r));
+    check(GetFileAttributesW(victim.c_str()) != INVALID_FILE_ATTRIBUTES,
+          L"and the file it links to is not deleted");
+    DeleteFileW(victim.c_str());
+    for (const std::wstring& name : leftoverResultFiles()) DeleteFileW((std::wstring(folder, length) + name).c_str());
 }
 
 void checkQuitDuringTheWait(HWND owner) {

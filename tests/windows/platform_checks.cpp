@@ -6,6 +6,8 @@
 // Or, instead of the checks, another program holding a file:
 //   hold=PATH share=rw|none until=FLAG   opens PATH for writing (sharing reading and writing, or
 //                                        nothing), prints "held" and keeps it open until FLAG exists
+// Or only the shutdown block, which needs a display under Wine (test_dravik.py runs it with one):
+//   shutdown
 // Prints one line per check ("ok ..." / "FAIL ...") and exits with the number of failures.
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +30,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/win/arguments.h"
+#include "platform/win/shutdown_block.h"
 #include "platform/win/windows.h"
 
 #include <aclapi.h>
@@ -51,6 +54,7 @@ struct Arguments {
     std::optional<wchar_t> imageDrive;
     std::optional<std::uint32_t> imageSerial;
     std::wstring imageFile, folder, hold, share, until;
+    bool shutdownOnly = false;
 };
 
 Arguments parse(const std::vector<std::wstring>& items) {
@@ -64,6 +68,7 @@ Arguments parse(const std::vector<std::wstring>& items) {
         if (arg.starts_with(L"hold=")) args.hold = arg.substr(5);
         if (arg.starts_with(L"share=")) args.share = arg.substr(6);
         if (arg.starts_with(L"until=")) args.until = arg.substr(6);
+        if (arg == L"shutdown") args.shutdownOnly = true;
     }
     return args;
 }
@@ -340,6 +345,7 @@ void checkBackupFolderSecurity() {
     const std::wstring base = std::wstring(temp, length) + L"plinthos-acl-" + std::to_wstring(GetCurrentProcessId());
     const std::wstring folder = base + L"\\Morvane\\Backups";
     check(tlx::createDirectories(folder) == 0, L"backup folders are created");
+    bool keptOwner = true;
     for (const std::wstring& made : {base + L"\\Morvane", folder}) {
         PSID owner = nullptr;
         PACL dacl = nullptr;
@@ -355,6 +361,7 @@ void checkBackupFolderSecurity() {
         std::printf("  %s: %s\n", tlx::toUtf8(made).c_str(), tlx::toUtf8(sddlOf(descriptor)).c_str());
         // Under Wine the descriptor set at creation is gone; nothing below can then be judged.
         const bool kept = !wine || (control & SE_DACL_PROTECTED) != 0;
+        keptOwner = keptOwner && owner && IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
         checkKept((control & SE_DACL_PROTECTED) != 0, kept, L"DACL of " + made + L" is protected from inheritance");
         checkKept(owner && IsWellKnownSid(owner, WinBuiltinAdministratorsSid), kept,
                   L"owner of " + made + L" is Administrators");
@@ -376,13 +383,20 @@ void checkBackupFolderSecurity() {
         }
         LocalFree(descriptor);
     }
-    check(tlx::checkAdministratorsOnlyFolder(folder) == 0, L"the store's own folder is accepted");
+    if (keptOwner) {
+        check(tlx::checkAdministratorsOnlyFolder(folder) == 0, L"the store's own folder is accepted");
+    } else {
+        // Wine names the user's own account as every owner: in Admin Approval Mode that account is every
+        // unelevated process's too, so such a folder is refused.
+        check(tlx::checkAdministratorsOnlyFolder(folder) == ERROR_ACCESS_DENIED,
+              L"a folder owned by the user's own account is refused");
+    }
 
     // A file saved there belongs to Administrators, so restore may take it.
     const std::wstring file = folder + L"\\x.tlxbak";
     const std::uint8_t bytes[] = {1, 2, 3};
     check(tlx::writeFileThrough(file, bytes) == 0, L"a file is written into the store");
-    check(!tlx::lessPrivilegedCouldWrite(file), L"a file the store wrote is trusted");
+    check(tlx::lessPrivilegedCouldWrite(file) == !keptOwner, L"a file is trusted only when Administrators own it");
     DeleteFileW(file.c_str());
 
     // A folder where every user may add files is refused.
@@ -470,9 +484,45 @@ void checkImageFiles(const Arguments& args) {
           L"device paths and missing files are no images");
 }
 
+// While boot sectors are written, a hidden top-level window says no to the end of the session.
+void checkShutdownBlock() {
+    const auto blocker = [] { return FindWindowExW(nullptr, nullptr, L"PlinthosShutdownBlock", nullptr); };
+    check(blocker() == nullptr, L"no shutdown block before a change");
+    {
+        tlx::win::ShutdownBlock block;
+        block.hold();
+        const HWND window = blocker();
+        if (!window && underWine()) {
+            // Wine started without a display makes no windows at all (test_dravik.py runs one with Xvfb).
+            std::printf("skip the shutdown block: Wine has no display driver here (error %lu)\n", GetLastError());
+            return;
+        }
+        check(window != nullptr && window == block.window() && !IsWindowVisible(window) && !GetParent(window),
+              L"a hidden top-level window holds shutdown off");
+        check(window && SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) == FALSE,
+              L"it answers the end of the session with no");
+        wchar_t reason[256] = {};
+        DWORD size = 256;
+        if (underWine())  // Wine keeps no reasons; its ShutdownBlockReasonQuery is a stub that aborts
+            std::printf("skip the shutdown reason: Wine keeps none\n");
+        else
+            check(window && ShutdownBlockReasonQuery(window, reason, &size) &&
+                      std::wstring(reason) == tlx::win::kShutdownBlockReason,
+                  L"and gives Windows its reason");
+        block.release();
+        check(blocker() == nullptr, L"released right after the writes");
+        block.hold();
+    }
+    check(blocker() == nullptr, L"and released when its owner ends");
+}
+
 int main() {
     const Arguments args = parse(tlx::win::processArguments());
     if (!args.hold.empty()) return hold(args);
+    if (args.shutdownOnly) {
+        checkShutdownBlock();
+        return failures;
+    }
     checkOpenRefusals();
     checkTransferLimits();
     checkResolution();
@@ -484,6 +534,7 @@ int main() {
     checkServices(args);
     checkThreadState();
     checkBackupFolderSecurity();
+    checkShutdownBlock();
     std::printf("%d failure(s)\n", failures);
     return failures;
 }

@@ -22,6 +22,7 @@ QORIN_EXE = os.environ.get("QORIN_EXE", "")
 BUILD = Path(QORIN_EXE).resolve().parents[1] if QORIN_EXE else None
 DRAVIK_EXE = Path(os.environ.get("DRAVIK_EXE") or (BUILD / "window" / "Dravik.exe" if BUILD else ""))
 PROBE_EXE = BUILD / "tests" / "windows" / "dravik_probe.exe" if BUILD else None
+PLATFORM_CHECKS_EXE = BUILD / "tests" / "windows" / "win_platform_checks.exe" if BUILD else None
 ARTEFACTS = Path(__file__).resolve().parents[2] / "build" / "artefacts" / "dravik"
 KEY = "HKCU\\Software\\Morvane\\Plinthos"
 
@@ -398,6 +399,15 @@ class Dravik(unittest.TestCase):
             if not qorin.exists():
                 qorin.with_suffix(".away").rename(qorin)
             session.stop()
+
+    def test_5_shutdown_is_held_off_while_boot_sectors_are_written(self):
+        # The hidden window of the writes, which needs a display under Wine.
+        shutil.copy(PLATFORM_CHECKS_EXE, session.wine.work / "platform_checks.exe")
+        r = session.wine.run("C:\\plinthos\\platform_checks.exe", "shutdown")
+        out = r.stdout.decode("utf-8", "replace")
+        self.assertEqual(r.returncode, 0, out)
+        self.assertIn("ok a hidden top-level window holds shutdown off", out)
+        self.assertIn("ok it answers the end of the session with no", out)
 
     def test_3_wrong_values_fall_back_to_defaults(self):
         # The first start's position is the template's, centred; wrong values must give it back.

@@ -6,7 +6,6 @@ pointed at is C:, the prefix's own folder, which Wine refuses to open as a devic
 their result dialog and nothing is written. Screenshots of each dialog are kept under
 build/artefacts/dravik-flows/.
 """
-import hashlib
 import json
 import os
 import re
@@ -19,6 +18,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import test_dravik  # noqa: E402  (the window session: Xvfb, the private prefix, the probe)
 import test_wine  # noqa: E402
+import images as im  # noqa: E402
 
 test_dravik.DISPLAY = ":92"
 test_dravik.ARTEFACTS = Path(__file__).resolve().parents[2] / "build" / "artefacts" / "dravik-flows"
@@ -26,17 +26,7 @@ test_dravik.test_wine = test_wine
 BACKUPS = ("ProgramData", "Morvane", "Plinthos", "Backups")
 
 
-def backup_file(old, new, created):
-    """A FAT32 backup in the file format, as a change from old to new would have saved it."""
-    lines = ["TLXBAK 1", "volume=\\\\?\\Volume{00000000-0000-0000-0000-000000000043}", "mount=C:\\", "fs=FAT32",
-             "bytesPerSector=512", "deviceSector=512", "volumeSectors=65536", "serialBytes=4",
-             f"oldSerial={old:08X}", f"newSerial={new:08X}", f"created={created}", "app=3.0.2"]
-    payload = b""
-    for kind, first, fill in (("BackupBootSector", 6, 0x11), ("BootSector", 0, 0x22)):
-        data = bytes([fill]) * 512
-        lines.append(f"region={kind} {first} 1 {hashlib.sha256(data).hexdigest()}")
-        payload += data
-    return ("\n".join(lines) + "\n\n").encode() + payload
+backup_file = im.fat32_backup
 
 
 session = None
@@ -83,7 +73,9 @@ class Flows(unittest.TestCase):
         lines = self.message()
         self.assertEqual(lines[0], ["Static", instruction], lines)
         self.assertEqual([text for kind, text in lines if kind == "Button"], buttons, lines)
-        return next((text for kind, text in lines if kind == "SysLink"), "")
+        # A message without links shows its content as plain text, the text after the main instruction.
+        plain = [text for kind, text in lines[1:] if kind == "Static"]
+        return next((text for kind, text in lines if kind == "SysLink"), plain[0] if plain else "")
 
     def type_into(self, title, text):
         """Types a file name into the open-file dialog with this title and confirms it."""
@@ -157,6 +149,8 @@ class Flows(unittest.TestCase):
         self.assertEqual(content, "This sets the serial of C: to 0000-BEEF (from the backup made 2026-12-02 13:30). "
                                   "A backup of the current boot sector is saved first.\\n\\nC: is your Windows drive. "
                                   "The new serial takes effect after you restart.")
+        # Backup fields reach the question as plain text: no link in it can start anything.
+        self.assertNotIn("SysLink", [kind for kind, _ in self.message()])
         session.screenshot("6-restore-question")
         self.press("Cancel")
         self.assertEqual(session.probe("message")[1], [])

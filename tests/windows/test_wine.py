@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""The cross-built qorin.exe (and the platform checks) under Wine, in a private prefix.
+"""The cross-built qorin.exe (and the platform checks) under Wine, in a private prefix; and DLLs planted beside
+copies of qorin.exe and Dravik.exe, which neither may load.
 
 Nothing here may change a volume: the only drive a change is pointed at is C:, the prefix's own
 drive_c folder, which Wine refuses to open as a device. The host root (z:) is unmapped first.
 """
+import hashlib
 import json
 import re
 import os
@@ -340,6 +342,76 @@ class PlatformChecks(unittest.TestCase):
         failed = [line for line in output.splitlines() if line.startswith("FAIL")]
         print(output)
         self.assertEqual((r.returncode, failed), (0, []), output)
+
+# Every DLL either program uses that is not a KnownDLL, comctl32, which Dravik's manifest binds, and a few
+# that system DLLs load by name.
+PLANTED_DLLS = ["propsys", "bcrypt", "uxtheme", "comctl32", "version", "cryptbase", "profapi"]
+MARKER_SOURCE = r"""
+#include <windows.h>
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    (void)instance; (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH) {
+        HANDLE file = CreateFileA("C:\\markers\\" MARKER ".loaded", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
+    return TRUE;
+}
+"""
+
+
+class PlantedDlls(unittest.TestCase):
+    """DLLs planted beside copies of qorin.exe and Dravik.exe in a folder others can write (Downloads, the USB
+    stick being changed): each writes a marker file when loaded, and none may ever be. Wine, like Windows,
+    takes a DLL that is not a KnownDLL from the program's folder first, before its own."""
+
+    @classmethod
+    def setUpClass(cls):
+        compiler = shutil.which("x86_64-w64-mingw32-gcc")
+        dravik = Path(QORIN_EXE).resolve().parents[1] / "window" / "Dravik.exe"
+        if not compiler or not dravik.is_file():
+            raise unittest.SkipTest("needs x86_64-w64-mingw32-gcc (mingw-w64) and Dravik.exe")
+        cls.folder = wine.drive_c / "planted"
+        cls.markers = wine.drive_c / "markers"
+        cls.folder.mkdir()
+        cls.markers.mkdir()
+        shutil.copy(QORIN_EXE, cls.folder / "qorin.exe")
+        shutil.copy(dravik, cls.folder / "Dravik.exe")
+        source = wine.root / "marker.c"
+        source.write_text(MARKER_SOURCE)
+        for name in PLANTED_DLLS:
+            subprocess.run([compiler, "-shared", "-O2", f'-DMARKER="{name}"', "-o", str(cls.folder / f"{name}.dll"),
+                            str(source)], check=True)
+        # A FAT32 backup in the file format, so that reading it hashes its regions.
+        sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "fixtures"))
+        import images
+        cls.backup = images.fat32_backup(0x1234ABCD, 0x5EB1C0DE, "2026-12-01T10:00:00Z")
+        (cls.folder / "saved.tlxbak").write_bytes(cls.backup)
+
+    def loaded(self):
+        return sorted(p.name for p in self.markers.iterdir())
+
+    def test_qorin_loads_none_of_them(self):
+        runs = [("version",), ("list", "--json"), ("get", "C:"), ("random", "C:", "--yes"),
+                ("restore", "C:", "C:\\planted\\saved.tlxbak", "--yes")]
+        for args in runs:
+            with self.subTest(args=args):
+                r = wine.run("C:\\planted\\qorin.exe", *args)
+                self.assertEqual(self.loaded(), [], f"qorin {' '.join(args)} loaded a planted DLL")
+        # The system's own DLLs did the work: the backup's digests were checked, so the restore got as far
+        # as the volume.
+        self.assertNotIn(b"ChecksumMismatch", r.stdout + r.stderr)
+
+    def test_dravik_and_its_elevated_instance_load_none_of_them(self):
+        result = self.folder / "run.tlxresult"
+        result.write_bytes(b"")
+        r = wine.run("C:\\planted\\Dravik.exe", "--elevated-op", "C:\\planted\\run.tlxresult", "restore", "C:\\",
+                     "C:\\planted\\saved.tlxbak", hashlib.sha256(self.backup).hexdigest(), "0", "0", "0")
+        self.assertEqual(self.loaded(), [], "Dravik's elevated instance loaded a planted DLL")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        values = dict(line.split("=", 1) for line in result.read_text().splitlines())
+        # SHA-256 through the system's bcrypt.dll: the backup parsed and its digest matched.
+        self.assertEqual((values["ran"], values["parseError"]), ("1", "0"))
 
 
 if __name__ == "__main__":

@@ -116,7 +116,8 @@ class ImageChanges(WineImageCase):
                 self.check_changed(kind, before, changed, 4)
 
                 # The backup lies in the image's own folder, and describes the image.
-                backup = host_path(result["backup"])
+                backup_arg = result["backup"]
+                backup = host_path(backup_arg)
                 self.assertEqual(backup.parent.name, folder_name(target))
                 self.assertEqual(im.read_backup(str(backup)).header["volume"], target)
 
@@ -135,8 +136,14 @@ class ImageChanges(WineImageCase):
                     self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
                     self.assertEqual(im.read_bytes(str(image)), changed)
 
-                # Its own latest backup gives the image back byte for byte.
-                proc, result = self.qorin_json("restore", target, "--raw", "--yes")
+                # Its own backup gives the image back byte for byte. Wine names the user's own account as the
+                # owner of every file, which in Admin Approval Mode every unelevated process shares: "the latest"
+                # passes over it, so it is named.
+                proc = wine.qorin("restore", target, "--raw", "--yes", "--backup-dir", self.backups)
+                self.assertEqual(proc.returncode, 9, proc.stdout + proc.stderr)
+                self.assertIn(b"a less privileged user could have written it.", proc.stderr)
+                self.assertEqual(im.read_bytes(str(image)), changed)
+                proc, result = self.qorin_json("restore", target, backup_arg, "--raw", "--yes")
                 self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
                 self.assertEqual(im.read_bytes(str(image)), before)
                 clean, output = im.judge(kind.fs, str(image))
@@ -150,7 +157,8 @@ class ImageChanges(WineImageCase):
         self.assertEqual(proc.returncode, 0, proc.stderr)
         proc, listed = self.qorin_json("backups", target)
         self.assertEqual((proc.returncode, len(listed)), (0, 1), proc.stderr)
-        proc, result = self.qorin_json("restore", target, "--yes")
+        # Wine's owner of every file is the user's own account: the backup is named, not "the latest".
+        proc, result = self.qorin_json("restore", target, listed[0]["file"], "--yes")
         self.assertEqual((proc.returncode, result["newSerial"]), (0, "1234-ABCD"), proc.stdout + proc.stderr)
         self.assertEqual(im.blkid_uuid(str(image)), "1234-ABCD")
         self.assertEqual(im.read_bytes(str(image)), before)

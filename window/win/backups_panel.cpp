@@ -37,7 +37,7 @@ void restoreSelectedBackup(WindowState& state) {
     if (row < 0 || static_cast<std::size_t>(row) >= state.backups.size()) return;
     // A copy: the flow refreshes the window, which rebuilds the list it came from.
     const BackupListEntry entry = state.backups[static_cast<std::size_t>(row)];
-    restoreFlow(state, entry.backup, entry.path, false, false);
+    if (entry.fileDigest) restoreFlow(state, entry.backup, entry.path, *entry.fileDigest, false, false);
 }
 
 void openBackupFolder(const WindowState& state, bool ofSelectedVolume) {

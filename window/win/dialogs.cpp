@@ -6,6 +6,7 @@
 
 #include "dialog_texts.h"
 #include "platform/system.h"
+#include "platform/win/program_path.h"
 #include "settings_registry.h"
 #include "task_message.h"
 
@@ -15,13 +16,15 @@ namespace {
 constexpr int kOpenCommandPrompt = 201;
 constexpr int kOpenFolder = 202;
 
-std::wstring modulePath() {
-    wchar_t path[260] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, 260);
-    return std::wstring(path, length < 260 ? length : 260);
-}
+std::wstring programFolder() { return programFolderOf(programPath()); }
 
-std::wstring programFolder() { return programFolderOf(modulePath()); }
+// By its full path: a cmd.exe in the current folder or on a user's PATH would run elevated.
+std::wstring commandPrompt() {
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    return std::wstring(system, length) + L"\\cmd.exe";
+}
 
 // Only existence counts: a file or any other kind of entry.
 bool consolePresent(const std::wstring& folder) {
@@ -58,6 +61,7 @@ void showAbout(const WindowState& state) {
     message.title = L"About";
     message.mainInstruction = std::wstring(L"Plinthos ") + kWindowVersion;
     message.content = aboutContent(folder, consolePresent(folder));
+    message.links = aboutLinks(folder, consolePresent(folder));
     message.footer = aboutFooter();
     message.icon = TaskIcon::Information;
     message.commonButtons = TDCBF_OK_BUTTON;
@@ -84,8 +88,8 @@ void showCommandLineTool(const WindowState& state) {
     switch (showTaskMessage(state.mainWindow, message)) {
     case kOpenCommandPrompt:
         // A declined elevation prompt is the user's answer, not an error.
-        shellExecute(state.mainWindow, state.elevated ? L"open" : L"runas", L"cmd.exe",
-                     commandPromptParameters(folder));
+        if (const std::wstring cmd = commandPrompt(); !cmd.empty())
+            shellExecute(state.mainWindow, state.elevated ? L"open" : L"runas", cmd, commandPromptParameters(folder));
         break;
     case kOpenFolder: ShellExecuteW(state.mainWindow, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL); break;
     default: break;
@@ -94,7 +98,7 @@ void showCommandLineTool(const WindowState& state) {
 
 void restartAsAdministrator(WindowState& state) {
     saveSettings(state);  // the new instance opens where this one is
-    if (shellExecute(state.mainWindow, L"runas", modulePath(), L"")) {
+    if (shellExecute(state.mainWindow, L"runas", programPath(), L"")) {
         DestroyWindow(state.mainWindow);
         return;
     }

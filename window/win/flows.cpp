@@ -9,6 +9,7 @@
 #include "flow_steps.h"
 #include "flow_texts.h"
 #include "panel.h"
+#include "platform/win/program_path.h"
 #include "platform/win/unique_handle.h"
 #include "task_message.h"
 #include "volume_list.h"
@@ -69,6 +70,14 @@ bool restartWindows() {
                                          SHTDN_REASON_MINOR_RECONFIG) != FALSE;
 }
 
+// Marks the operation as running for the commands the window is still sent while it waits.
+ElevatedResult runMarked(WindowState& state, const ElevatedRequest& request) {
+    state.operationRunning = true;
+    ElevatedResult result = runElevated(state.mainWindow, request);
+    state.operationRunning = false;
+    return result;
+}
+
 }  // namespace
 
 void changeFlow(WindowState& state) {
@@ -92,7 +101,7 @@ void changeFlow(WindowState& state) {
     request.volume = volume.volume;
     request.serial = entered->value;
     request.full64 = entered->full64;
-    presentResult(state, runElevated(state.mainWindow, request), volume);
+    presentResult(state, runMarked(state, request), volume);
 }
 
 void restoreFromFileFlow(WindowState& state, bool raw) {
@@ -101,30 +110,32 @@ void restoreFromFileFlow(WindowState& state, bool raw) {
                L"Choose the volume to restore in the list, then try again.");
         return;
     }
-    wchar_t file[MAX_PATH] = {};
+    std::wstring file(32768, L'\0');  // the longest path Windows has
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = state.mainWindow;
     dialog.lpstrFilter = L"Boot-sector backups (*.tlxbak)\0*.tlxbak\0All files (*.*)\0*.*\0";
     dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
     dialog.lpstrTitle = raw ? L"Recover boot sectors from a backup" : L"Restore a serial from a backup";
     dialog.lpstrInitialDir = isFolder(state.backupsFolder) ? state.backupsFolder.c_str() : nullptr;
-    dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    // The current folder stays where it is: on the chosen file's drive it would keep that drive in use.
+    dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameW(&dialog)) return;
 
-    const std::wstring path = file;
+    const std::wstring path = file.c_str();
     const BackupReadResult read = readBackupFile(path);
-    if (read.parseError != BackupParseError::None) {
-        inform(state, TaskIcon::Error, L"This backup file can't be used", unusableBackupContent(path, read.parseError));
+    if (read.parseError != BackupParseError::None || !read.fileDigest) {
+        const BackupParseError error = read.fileDigest ? read.parseError : BackupParseError::ChecksumMismatch;
+        inform(state, TaskIcon::Error, L"This backup file can't be used", unusableBackupContent(path, error));
         return;
     }
-    restoreFlow(state, read.backup, path, raw, false);
+    restoreFlow(state, read.backup, path, *read.fileDigest, raw, false);
 }
 
-void restoreFlow(WindowState& state, const BootSectorBackup& backup, const std::wstring& path, bool raw,
-                 bool preconfirmed) {
+void restoreFlow(WindowState& state, const BootSectorBackup& backup, const std::wstring& path,
+                 const Sha256Digest& digest, bool raw, bool preconfirmed) {
     const VolumeInfo* selected = selectedVolumeInfo(state);
     if (!selected) return;
     const VolumeInfo volume = *selected;
@@ -140,9 +151,10 @@ void restoreFlow(WindowState& state, const BootSectorBackup& backup, const std::
     ElevatedRequest request;
     request.volume = volume.volume;
     request.backupFile = path;
+    request.backupDigest = digest;
     request.raw = raw;
     const std::optional<ElevatedResult> result = runRestore(
-        request, preconfirmed, [&](const ElevatedRequest& r) { return runElevated(state.mainWindow, r); },
+        request, preconfirmed, [&](const ElevatedRequest& r) { return runMarked(state, r); },
         [&](RestoreQuestion question) {
             if (question == RestoreQuestion::DifferentVolume)
                 return confirm(state, L"This backup is from a different volume", differentVolumeContent(drive, backup),
@@ -154,7 +166,10 @@ void restoreFlow(WindowState& state, const BootSectorBackup& backup, const std::
 }
 
 void presentResult(WindowState& state, const ElevatedResult& result, const VolumeInfo& volume) {
-    const ResultPresentation shown = presentation(result, listDriveText(volume), state.backupsFolder);
+    ResultPresentation shown = presentation(result, listDriveText(volume), state.backupsFolder);
+    // The elevated instance is this same file: run from the drive it changes, it keeps that drive in use.
+    if (result.ran && result.change.error == ApplyFailure::VolumeInUse && programRunsFrom(volume.volume))
+        shown.content += L"\n\n" + runningFromVolumeText(listDriveText(volume), programPath());
     if (!shown.show) return;
     if (shown.pending == PendingRestartChange::Set) state.pendingRestarts[volume.volume] = shown.pendingSerial;
     if (shown.pending == PendingRestartChange::Remove) state.pendingRestarts.erase(volume.volume);
@@ -172,8 +187,10 @@ void presentResult(WindowState& state, const ElevatedResult& result, const Volum
         if (!restartWindows())
             inform(state, TaskIcon::Warning, L"Windows didn't restart", L"Please restart your computer yourself to finish.");
     } else if (pressed == kRecoverNowButton) {
+        // Written moments ago by the elevated instance; anything else in its place is not written unasked.
         const BackupReadResult read = readBackupFile(result.backupPath);
-        if (read.parseError == BackupParseError::None) restoreFlow(state, read.backup, result.backupPath, true, true);
+        if (read.parseError == BackupParseError::None && usableForRecoverNow(result, state.backupsFolder, read.fileDigest))
+            restoreFlow(state, read.backup, result.backupPath, *read.fileDigest, true, true);
     }
 }
 

@@ -10,6 +10,8 @@
 
 #include "backup/backup_folder.h"
 #include "main_dialog.h"
+#include "platform/win/com_scope.h"
+#include "platform/win/system_library.h"
 #include "win/elevated_child.h"
 #include "resources/resource.h"
 #include "window_state.h"
@@ -26,7 +28,16 @@ std::vector<std::wstring> commandLineArguments() {
     return result;
 }
 
+// A current folder on a drive (the one Dravik was started from, say) keeps that drive in use.
+void leaveCurrentFolder() {
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length != 0 && length < MAX_PATH) SetCurrentDirectoryW(system);
+}
+
 int runWindow(HINSTANCE instance, int showCommand) {
+    // COM for the window's thread, for the shell calls made on it (ShellExecuteEx, the open-file dialog).
+    const tlx::win::ComScope com;
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
@@ -53,6 +64,8 @@ int runWindow(HINSTANCE instance, int showCommand) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    tlx::win::restrictDllSearchToSystem32();
+    leaveCurrentFolder();
     const std::vector<std::wstring> arguments = commandLineArguments();
     if (arguments.size() >= 2 && arguments[1] == L"--elevated-op") return tlx::win::runElevatedChild(arguments);
     return runWindow(instance, showCommand);

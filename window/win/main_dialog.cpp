@@ -11,6 +11,7 @@
 #include "list_view.h"
 #include "panel.h"
 #include "platform/system.h"
+#include "platform/win/system_library.h"
 #include "resources/resource.h"
 #include "settings_registry.h"
 #include "volume_list.h"
@@ -93,7 +94,9 @@ void destroyWindowIcons(HWND window) {
 
 void setUpList(HWND list) {
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-    SetWindowTheme(list, L"Explorer", nullptr);
+    // uxtheme.dll is no KnownDLL: taken from System32, never from beside the program.
+    static const auto setTheme = systemFunction<decltype(SetWindowTheme)>(L"uxtheme.dll", "SetWindowTheme");
+    if (setTheme) setTheme(list, L"Explorer", nullptr);
 }
 
 void addColumns(const WindowState& state) {
@@ -158,6 +161,8 @@ void onDpiChanged(WindowState& state, int newDpi) {
 }
 
 void onCommand(WindowState& state, int id, int code) {
+    // The window is disabled then, but any program may still post it a command.
+    if (state.operationRunning) return;
     switch (id) {
     case IDC_RANDOM: randomSerial(state); break;
     case IDC_FULL64:
@@ -197,7 +202,7 @@ void onNotify(WindowState& state, const NMHDR& header) {
         case NM_DBLCLK: SetFocus(GetDlgItem(state.mainWindow, IDC_NEW_SERIAL)); break;
         default: break;
         }
-    } else if (header.hwndFrom == state.backupList && header.code == NM_DBLCLK) {
+    } else if (header.hwndFrom == state.backupList && header.code == NM_DBLCLK && !state.operationRunning) {
         restoreSelectedBackup(state);
     } else if (header.idFrom == IDC_WHATS_THIS && (header.code == NM_CLICK || header.code == NM_RETURN)) {
         showWhatIs(state);

@@ -7,8 +7,11 @@
 
 #include "elevated_operation.h"
 #include "platform/system.h"
+#include "platform/win/program_path.h"
 #include "platform/win/unique_handle.h"
 #include "result_file.h"
+#include "win/result_file_access.h"
+#include "win/shutdown_change_window.h"
 
 namespace tlx::win {
 
@@ -47,25 +50,13 @@ void waitForChild(HWND owner, HANDLE process) {
     }
 }
 
-// Reads up to one byte past the limit, so an oversized file is seen as such without reading it all.
-std::string readResultBytes(const std::wstring& path) {
-    std::string bytes;
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return bytes;
-    char chunk[4096];
-    DWORD got = 0;
-    while (bytes.size() <= kMaxResultFileBytes && ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got != 0)
-        bytes.append(chunk, got);
-    return bytes;
-}
-
 }  // namespace
 
 ElevatedResult runElevated(HWND owner, const ElevatedRequest& request) {
     if (!isElevated()) return launchElevated(owner, request);
     const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    ElevatedResult result = runOperation(request);
+    ShutdownChangeWindow window;
+    ElevatedResult result = runOperation(request, window);
     SetCursor(previous);
     return result;
 }
@@ -80,21 +71,16 @@ ElevatedResult launchElevated(HWND owner, const ElevatedRequest& request) {
     }
     const std::wstring path =
         std::wstring(folder, folderLength) + resultFileName(GetCurrentProcessId(), GetTickCount64());
-    {
-        FileHandle created(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY,
-                                       nullptr));
-        if (!created) {
-            result.launchError = lastErrorOr(ERROR_GEN_FAILURE);
-            return result;
-        }
+    CreatedResultFile created;
+    if (const std::uint32_t error = createResultFile(path, created); error != 0) {
+        result.launchError = error;
+        return result;
     }
 
-    wchar_t executable[MAX_PATH];
-    const DWORD executableLength = GetModuleFileNameW(nullptr, executable, MAX_PATH);
-    // A truncated path would start some other program.
-    if (executableLength == 0 || executableLength >= MAX_PATH) {
+    const std::wstring executable = programPath();
+    if (executable.empty()) {
         result.launchError = lastErrorOr(ERROR_INSUFFICIENT_BUFFER);
-        DeleteFileW(path.c_str());
+        static_cast<void>(takeResultFile(created));
         return result;
     }
     const std::wstring parameters = childParameters(path, request);
@@ -103,13 +89,14 @@ ElevatedResult launchElevated(HWND owner, const ElevatedRequest& request) {
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     info.hwnd = owner;
     info.lpVerb = L"runas";
-    info.lpFile = executable;
+    info.lpFile = executable.c_str();
     info.lpParameters = parameters.c_str();
     info.nShow = SW_HIDE;
     if (!ShellExecuteExW(&info) || !info.hProcess) {
-        result.launchError = lastErrorOr(ERROR_GEN_FAILURE);
-        result.cancelled = result.launchError == ERROR_CANCELLED;
-        DeleteFileW(path.c_str());
+        const std::uint32_t error = lastErrorOr(ERROR_GEN_FAILURE);
+        static_cast<void>(takeResultFile(created));
+        result.launchError = error;
+        result.cancelled = error == ERROR_CANCELLED;
         return result;
     }
     KernelHandle process(info.hProcess);
@@ -118,12 +105,7 @@ ElevatedResult launchElevated(HWND owner, const ElevatedRequest& request) {
     if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 0;
     process.reset();
 
-    const std::string bytes = readResultBytes(path);
-    DeleteFileW(path.c_str());
-    if (!readResultFile(bytes, result)) {
-        result = ElevatedResult{};
-        result.launchError = exitCode != 0 ? exitCode : ERROR_INVALID_DATA;
-    }
+    static_cast<void>(readChildResult(exitCode, takeResultFile(created), result));
     return result;
 }
 

@@ -10,7 +10,12 @@ HRESULT CALLBACK taskCallback(HWND dialog, UINT notification, WPARAM, LPARAM lPa
     const auto* message = reinterpret_cast<const TaskMessage*>(data);
     if (notification == TDN_CREATED && message->shieldButton != 0)
         SendMessageW(dialog, TDM_SET_BUTTON_ELEVATION_REQUIRED_STATE, message->shieldButton, TRUE);
-    if (notification == TDN_HYPERLINK_CLICKED) openInShell(reinterpret_cast<const wchar_t*>(lParam));
+    if (notification == TDN_HYPERLINK_CLICKED) {
+        // Only a target the program computed itself: a text from a backup or a volume never starts anything.
+        const std::wstring clicked = reinterpret_cast<const wchar_t*>(lParam);
+        for (const std::wstring& link : message->links)
+            if (clicked == link) openInShell(link);
+    }
     return S_OK;
 }
 
@@ -37,8 +42,8 @@ int showTaskMessage(HWND owner, const TaskMessage& message) {
     config.cbSize = sizeof config;
     config.hwndParent = owner;
     config.hInstance = GetModuleHandleW(nullptr);
-    config.dwFlags = TDF_ENABLE_HYPERLINKS | TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW |
-                     TDF_SIZE_TO_CONTENT;
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW | TDF_SIZE_TO_CONTENT;
+    if (!message.links.empty()) config.dwFlags |= TDF_ENABLE_HYPERLINKS;
     if (message.commandLinks && !buttons.empty()) config.dwFlags |= TDF_USE_COMMAND_LINKS;
     config.dwCommonButtons = message.commonButtons;
     if (buttons.empty() && message.commonButtons == 0) config.dwCommonButtons = TDCBF_OK_BUTTON;

@@ -18,7 +18,8 @@ struct TaskButton {
 struct TaskMessage {
     std::wstring title;  // empty: "Plinthos"
     std::wstring mainInstruction;
-    std::wstring content;  // may carry <a href="...">...</a> links
+    std::wstring content;  // may carry <a href="...">...</a> links, live only when named in links
+    std::vector<std::wstring> links;  // the targets a click may open; none: links stay plain text
     std::wstring footer;
     TaskIcon icon = TaskIcon::None;
     std::vector<TaskButton> buttons;
@@ -30,7 +31,7 @@ struct TaskMessage {
 
 // Modal over `owner`; the id of the button that closed it, or IDCANCEL when it cannot be shown.
 int showTaskMessage(HWND owner, const TaskMessage& message);
-// "open" through the shell without an owner: links and web pages.
+// "open" through the shell without an owner, for the program's own addresses and folders only.
 void openInShell(const std::wstring& target);
 // True for an existing folder (not a file).
 bool isFolder(const std::wstring& path);

@@ -33,6 +33,7 @@ struct WindowState {
     bool sortDescending = false;
     bool showHidden = false;
     bool startMaximized = false;
+    bool operationRunning = false;  // a change, restore or recovery is under way: no command starts another
     PendingRestarts pendingRestarts;
     std::vector<BackupListEntry> backups;
     std::wstring backupsFolder;

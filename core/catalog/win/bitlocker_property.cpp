@@ -1,6 +1,8 @@
 // Asks the shell's property system, so unelevated volume lists can mark BitLocker volumes.
 #include "catalog/win/bitlocker_property.h"
 
+#include "platform/win/com_scope.h"
+#include "platform/win/system_library.h"
 #include "platform/win/windows.h"
 
 #include <objbase.h>
@@ -11,20 +13,6 @@
 
 namespace tlx::win {
 namespace {
-
-// COM for this thread for the duration of one query; an apartment clash is not undone.
-class ComScope {
-public:
-    ComScope() noexcept : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
-    ~ComScope() {
-        if (SUCCEEDED(result_)) CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    HRESULT result_;
-};
 
 template <typename Interface>
 class ComRef {
@@ -57,9 +45,12 @@ private:
 }  // namespace
 
 std::optional<std::int32_t> queryBitLockerProtection(const std::wstring& parsingName) {
-    const ComScope com;  // declared first, so the store is released before COM goes away
+    const ComScope com;  // COM for this query; declared first, so the store is released before COM goes away
+    // propsys.dll is no KnownDLL: taken from System32, never from beside the program.
+    static const auto keyFromName =
+        systemFunction<decltype(PSGetPropertyKeyFromName)>(L"propsys.dll", "PSGetPropertyKeyFromName");
     PROPERTYKEY key{};
-    if (FAILED(PSGetPropertyKeyFromName(L"System.Volume.BitLockerProtection", &key))) return std::nullopt;
+    if (!keyFromName || FAILED(keyFromName(L"System.Volume.BitLockerProtection", &key))) return std::nullopt;
     ComRef<IPropertyStore> store;
     if (FAILED(SHGetPropertyStoreFromParsingName(parsingName.c_str(), nullptr, GPS_DEFAULT, __uuidof(IPropertyStore),
                                                  store.out())))

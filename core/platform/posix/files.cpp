@@ -232,6 +232,10 @@ FileRead readWholeFile(const std::wstring& path, std::uint64_t maxBytes) {
     return result;
 }
 
+bool keepsOwners(const std::wstring&) {
+    return true;
+}
+
 std::uint32_t checkAdministratorsOnlyFolder(const std::wstring&) {
     return 0;
 }

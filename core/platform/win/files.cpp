@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "platform/files.h"
+#include "platform/folder_trust.h"
 #include "platform/system.h"
 #include "platform/win/unique_handle.h"
 #include "platform/win/windows.h"
@@ -41,22 +42,25 @@ struct LocalTraits {
 };
 using LocalMemory = win::UniqueHandle<LocalTraits>;
 
-// The account this elevated process runs as: the administrator at the keyboard, not a less privileged user.
-bool isThisAccount(PSID sid) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+bool isTrustedInstaller(PSID sid) {
+    PSID installer = nullptr;
+    if (!ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer))
         return false;
-    const win::KernelHandle owned(token);
-    alignas(TOKEN_USER) std::uint8_t buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD length = 0;
-    if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length))
-        return false;
-    return EqualSid(sid, reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid) != FALSE;
+    const LocalMemory owned(installer);
+    return EqualSid(sid, installer) != FALSE;
+}
+
+// Not the elevated process's own account: in Admin Approval Mode it is every unelevated process's too.
+Trustee trusteeOf(PSID sid) {
+    if (!sid || !IsValidSid(sid)) return Trustee::Other;
+    if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return Trustee::Administrators;
+    if (IsWellKnownSid(sid, WinLocalSystemSid)) return Trustee::System;
+    if (isTrustedInstaller(sid)) return Trustee::TrustedInstaller;
+    return Trustee::Other;
 }
 
 bool isAdministratorsOrSystem(PSID sid) {
-    return sid && (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||
-                   (isElevated() && isThisAccount(sid)));
+    return trusteeOf(sid) != Trustee::Other;
 }
 
 bool isSeparator(wchar_t c) {
@@ -252,37 +256,51 @@ std::optional<FolderRefusal> untrustedBackupFolder(const std::wstring&, const st
 std::uint32_t checkAdministratorsOnlyFolder(const std::wstring& path) {
     if (!isElevated())
         return 0;
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return 0;
-    // A junction or link could send an administrator's writes anywhere.
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        return ERROR_ACCESS_DENIED;
+    // Examined on the handle, never through a link: what is checked is what the writes go into.
+    FileHandle folder(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder.valid()) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(folder.get(), &information))
+        return GetLastError();
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR made = nullptr;
-    const DWORD status = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
-                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                               nullptr, &dacl, nullptr, &made);
+    const DWORD status = GetSecurityInfo(folder.get(), SE_FILE_OBJECT,
+                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                                         &dacl, nullptr, &made);
     if (status != ERROR_SUCCESS)
         return status;
     const LocalMemory descriptor(made);
-    // No DACL at all grants everyone everything.
-    if (!isAdministratorsOrSystem(owner) || !dacl)
-        return ERROR_ACCESS_DENIED;
-    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    FolderSecurity security;
+    security.reparsePoint = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    security.hasDacl = dacl != nullptr;
+    security.owner = trusteeOf(owner);
+    for (DWORD index = 0; dacl && index < dacl->AceCount; ++index) {
         void* entry = nullptr;
         if (!GetAce(dacl, index, &entry))
             return GetLastError();
         const auto* header = static_cast<const ACE_HEADER*>(entry);
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0)
-            continue;
-        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
-        PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-        if ((allowed->Mask & kFolderWriteRights) != 0 && !isAdministratorsOrSystem(sid))
-            return ERROR_ACCESS_DENIED;
+        FolderAccessEntry access;
+        access.inheritOnly = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
+        if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+            const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+            access.trustee = trusteeOf(const_cast<DWORD*>(&allowed->SidStart));
+            access.grantsWrite = (allowed->Mask & kFolderWriteRights) != 0;
+        } else if (header->AceType == ACCESS_DENIED_ACE_TYPE || header->AceType == ACCESS_DENIED_OBJECT_ACE_TYPE ||
+                   header->AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE ||
+                   header->AceType == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE) {
+            access.allows = false;
+        } else {
+            access.grantsWrite = true;  // a kind of grant not read here counts as anyone's
+        }
+        security.entries.push_back(access);
     }
-    return 0;
+    return administratorsOnly(security) ? 0 : ERROR_ACCESS_DENIED;
 }
 
 bool lessPrivilegedCouldWrite(const std::wstring& path) {
@@ -293,6 +311,16 @@ bool lessPrivilegedCouldWrite(const std::wstring& path) {
         return true;
     const LocalMemory owned(descriptor);
     return !isAdministratorsOrSystem(owner);
+}
+
+bool keepsOwners(const std::wstring& folder) {
+    wchar_t root[MAX_PATH] = {};
+    DWORD flags = 0;
+    // Unknown counts as keeping them: files are then judged by their owners as everywhere else.
+    if (!GetVolumePathNameW(folder.c_str(), root, MAX_PATH) ||
+        !GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+        return true;
+    return (flags & FS_PERSISTENT_ACLS) != 0;
 }
 
 std::vector<std::wstring> listFolder(const std::wstring& path) {

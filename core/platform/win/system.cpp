@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/win/system_library.h"
 #include "platform/win/unique_handle.h"
 #include "platform/win/windows.h"
 
@@ -17,8 +18,9 @@ UtcTime utcNow() {
 }
 
 std::optional<std::uint64_t> randomBits64() {
+    static const auto generate = win::systemFunction<decltype(BCryptGenRandom)>(L"bcrypt.dll", "BCryptGenRandom");
     unsigned char bytes[8] = {};
-    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    if (!generate || !BCRYPT_SUCCESS(generate(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
         return std::nullopt;
     std::uint64_t value = 0;
     for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
