@@ -342,13 +342,22 @@ class ArchitectureChoice(unittest.TestCase):
         self.assertFalse(self.wine.host_path(INSTALL_DIR).exists())
 
 
-if __name__ == "__main__":
+# What scripts/package --windows runs.
+PACKAGE_TOOLS = ("cmake", "makensis", "wixl", "msiinfo", "msibuild", "llvm-objcopy-14")
+
+
+def main(tools=()):
+    """Runs the tests of a script, or skips them all (exit 77) when the machine lacks what they need."""
     if not QORIN_EXE.is_file():
         skip_script(f"{QORIN_EXE} does not exist (build the mingw preset first)")
-    missing = [tool for tool in ("makensis", "cmake") if not shutil.which(tool)]
+    missing = [tool for tool in (*PACKAGE_TOOLS, *tools) if not shutil.which(tool)]
     if not find_wine():
         missing.append("wine64")
     if missing:
         skip_script("missing tools: " + ", ".join(missing))
     program = unittest.main(verbosity=2, exit=False)
     sys.exit(0 if program.result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()

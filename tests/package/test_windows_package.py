@@ -15,10 +15,10 @@ import uuid
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from images import make_fat, run, scratch_dir, skip_script  # noqa: E402
+from images import make_fat, run, scratch_dir  # noqa: E402
 from pe_file import RT_MANIFEST, RT_VERSION, PeFile, version_info  # noqa: E402
 from test_installer import (ARM64_BUILD, INSTALL_DIR, MACHINE_ARM64, MACHINE_X64, MACHINE_X86,  # noqa: E402
-                            QORIN_EXE, REPO, VERSION, Wine, find_wine, package, pe_machine)
+                            QORIN_EXE, VERSION, Wine, main, package, pe_machine)
 
 UPGRADE_CODE = "{93BACF39-7C0C-41C2-8C7F-A8945037FC9B}"
 PROTECTED_SDDL = "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)"
@@ -315,13 +315,4 @@ class MsiUnderWine(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if not QORIN_EXE.is_file():
-        skip_script(f"{QORIN_EXE} does not exist (build the mingw preset first)")
-    missing = [tool for tool in ("makensis", "wixl", "msiinfo", "msibuild", "msiextract", "osslsigncode", "openssl",
-                                 "llvm-objcopy-14") if not shutil.which(tool)]
-    if not find_wine():
-        missing.append("wine64")
-    if missing:
-        skip_script("missing tools: " + ", ".join(missing))
-    program = unittest.main(verbosity=2, exit=False)
-    sys.exit(0 if program.result.wasSuccessful() else 1)
+    main(tools=("msiextract", "osslsigncode", "openssl"))
