@@ -18,7 +18,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from images import make_fat, run, scratch_dir  # noqa: E402
 from pe_file import RT_MANIFEST, RT_VERSION, PeFile, version_info  # noqa: E402
 from test_installer import (ARM64_BUILD, INSTALL_DIR, MACHINE_ARM64, MACHINE_X64, MACHINE_X86,  # noqa: E402
-                            QORIN_EXE, VERSION, Wine, main, package, pe_machine)
+                            QORIN_EXE, REPO, VERSION, Wine, main, package, pe_machine)
 
 UPGRADE_CODE = "{93BACF39-7C0C-41C2-8C7F-A8945037FC9B}"
 PROTECTED_SDDL = "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)"
@@ -192,9 +192,9 @@ class SignedPackage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         folder = Path(scratch_dir("certificates-"))
-        cls.cert, p12 = make_certificate(folder, "signer")
+        cls.cert, cls.p12 = make_certificate(folder, "signer")
         cls.stranger, _ = make_certificate(folder, "stranger")
-        env = dict(without_signing(), PLINTHOS_SIGN_PKCS12=str(p12), PLINTHOS_SIGN_PASSWORD="pass phrase")
+        env = dict(without_signing(), PLINTHOS_SIGN_PKCS12=str(cls.p12), PLINTHOS_SIGN_PASSWORD="pass phrase")
         cls.setup = package(for_wine=False, env=env)
         cls.out = cls.setup.parent
         # The setup Wine runs, to reach the uninstaller it writes (the amd64 stub where Wine lacks x86).
@@ -212,6 +212,15 @@ class SignedPackage(unittest.TestCase):
                 self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
                 self.assertIn("Signature verification: ok", r.stdout)
                 self.assertNotEqual(verify(path, self.stranger).returncode, 0, "no other certificate vouches for it")
+
+    def test_a_certificate_that_cannot_sign_stops_the_package(self):
+        out = Path(scratch_dir("setup-"))
+        env = dict(without_signing(), PLINTHOS_SIGN_PKCS12=str(self.p12), PLINTHOS_SIGN_PASSWORD="wrong")
+        r = subprocess.run([str(REPO / "scripts/package"), "--windows", "--no-arm64", "--out", str(out)],
+                           capture_output=True, text=True, env=env, timeout=900)
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(f"sign: could not sign {out}/windows/x64/", r.stderr)
+        self.assertEqual(list(out.glob("Plinthos-*")), [], "no setup, no MSI")
 
     def test_the_uninstaller_is_signed(self):
         wine = Wine()
