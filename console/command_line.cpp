@@ -28,31 +28,49 @@ void translateOlderSyntax(CommandLine& line) {
 }  // namespace
 
 CommandLine parseCommandLine(const std::vector<std::wstring>& arguments) {
-    return parseCommandLine(arguments, defaultBackupDirectory());
+    return parseCommandLine(arguments, defaultBackupDirectory(), platformWording());
 }
 
-CommandLine parseCommandLine(const std::vector<std::wstring>& arguments, std::wstring defaultBackupDir) {
+CommandLine parseCommandLine(const std::vector<std::wstring>& arguments, std::wstring defaultBackupDir,
+                             Wording wording) {
+    const bool linuxHabits = wording == Wording::Linux;
+    const std::wstring backupDirEquals = L"--backup-dir=";
     CommandLine line;
     line.backupDir = std::move(defaultBackupDir);
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::wstring& argument = arguments[i];
+        // A lone "-" is an argument; "/?" asks for help.
+        const bool positional = optionsEnded || (argument != L"/?" && (argument.size() <= 1 || argument[0] != L'-'));
+        if (positional) {
+            if (line.command.empty())
+                line.command = argument;
+            else
+                line.arguments.push_back(argument);
+            continue;
+        }
         if (bool* flag = flagFor(line, argument)) {
             *flag = true;
         } else if (argument == L"--backup-dir" && i + 1 < arguments.size()) {
             line.backupDir = arguments[++i];
-        } else if (argument == L"--help" || argument == L"-h" || argument == L"/?" || argument == L"--version") {
-            if (line.command.empty())
-                line.command = argument == L"--version" ? L"version" : L"help";
-            else
+        } else if (linuxHabits && argument.starts_with(backupDirEquals) && argument.size() > backupDirEquals.size()) {
+            line.backupDir = argument.substr(backupDirEquals.size());
+        } else if (linuxHabits && (argument == L"--backup-dir" || argument == backupDirEquals)) {
+            line.parsedOk = false;
+            line.missingValue = L"--backup-dir";
+        } else if (linuxHabits && argument == L"--") {
+            optionsEnded = true;
+        } else if (argument == L"--help" || argument == L"-h" || argument == L"/?" || argument == L"--version" ||
+                   (linuxHabits && argument == L"-V")) {
+            const bool version = argument == L"--version" || argument == L"-V";
+            if (line.command.empty() || (linuxHabits && line.command != L"help" && line.command != L"version"))
+                line.command = version ? L"version" : L"help";
+            else if (!linuxHabits)
                 line.parsedOk = false;
-        } else if (argument.size() > 1 && argument[0] == L'-') {
-            // Also a trailing "--backup-dir" that has nothing to take.
+        } else {
+            // Also a trailing "--backup-dir" that has nothing to take (Windows).
             line.parsedOk = false;
             line.unknownOption = argument;
-        } else if (line.command.empty()) {
-            line.command = argument;
-        } else {
-            line.arguments.push_back(argument);
         }
     }
     translateOlderSyntax(line);

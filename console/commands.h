@@ -1,6 +1,7 @@
 #pragma once
 // The commands of qorin, each returning its exit code, and the texts and JSON they print.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,14 @@ int randomCommand(const CommandLine& line);
 int backupsCommand(const CommandLine& line);
 int restoreCommand(const CommandLine& line);
 
+// The volume a drive argument names, or nothing after its line on standard error (exit code 2): the
+// not-found line, or for a whole disk the partitions it holds.
+[[nodiscard]] std::optional<VolumeInfo> findDrive(const std::wstring& argument);
+// Before a change or restore asks anything: the root line (3), a read-only volume (1), a path a backup
+// can't record (1); 0 when the command may go on.
+[[nodiscard]] int refusalBeforeWriting(const VolumeInfo& info);
+// get on Linux without read access to the device.
+[[nodiscard]] std::wstring readingNeedsRootText(const std::wstring& drive);
 // Confirms (unless --yes), changes with a file backup, reports; the common part of set and random.
 int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial newSerial);
 // Shared by the commands that write: the administrator line, the backup sink, printing the outcome.
@@ -41,7 +50,7 @@ int printOutcome(const CommandLine& line, const std::wstring& drive, const Chang
 
 // Pure builders, so the exact texts can be checked without devices.
 [[nodiscard]] std::wstring volumeJson(const VolumeInfo& info);
-// The volume object extended by "fullSerial" and "encryption" (null when empty).
+// The volume object extended by "fullSerial" and "encryption" (null when empty); "sameSerialAs" stays last.
 [[nodiscard]] std::wstring getJson(const VolumeInfo& info, const std::wstring& fullSerial,
                                    const std::wstring& encryption);
 // In the platform's words and layout, or in the given ones.

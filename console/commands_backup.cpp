@@ -118,7 +118,7 @@ std::wstring unusableBackupText(const std::wstring& path, const BackupReadResult
 }
 
 int backupsCommand(const CommandLine& line) {
-    if (line.arguments.size() != 1) return printUsage(true);
+    if (line.arguments.size() != 1) return argumentsError(line.command);
     const std::wstring& argument = line.arguments[0];
     // As typed, not looked up: a volume that is gone still lists its backups.
     const std::vector<BackupListEntry> entries = listVolumeBackups(line.backupDir, argument);
@@ -131,21 +131,11 @@ int backupsCommand(const CommandLine& line) {
 }
 
 int restoreCommand(const CommandLine& line) {
-    if (line.arguments.empty() || line.arguments.size() > 2) return printUsage(true);
-    const std::optional<VolumeInfo> info = findVolume(line.arguments[0]);
-    if (!info) {
-        printErrorLine(notFoundText(line.arguments[0]));
-        return 2;
-    }
+    if (line.arguments.empty() || line.arguments.size() > 2) return argumentsError(line.command);
+    const std::optional<VolumeInfo> info = findDrive(line.arguments[0]);
+    if (!info) return 2;
     const std::wstring drive = displayDrive(*info);
-    if (!mayWriteVolume(info->volume)) {
-        printErrorLine(administratorText());
-        return 3;
-    }
-    if (!pathsRecordable(*info)) {
-        printErrorLine(lineBreakInPathText());
-        return 1;
-    }
+    if (const int refused = refusalBeforeWriting(*info); refused != 0) return refused;
     std::wstring path;
     if (line.arguments.size() == 2) {
         path = line.arguments[1];

@@ -42,6 +42,35 @@ std::wstring administratorText(Wording wording) {
     return L"Changing a serial requires administrator rights. Please run qorin from an elevated command prompt (Run as administrator).";
 }
 
+std::optional<VolumeInfo> findDrive(const std::wstring& argument) {
+    std::optional<VolumeInfo> info = findVolume(argument);
+    if (!info) {
+        printErrorLine(notFoundText(argument));
+        return std::nullopt;
+    }
+    if (const std::wstring text = partitionsText(*info); !text.empty()) {
+        printErrorLine(text);
+        return std::nullopt;
+    }
+    return info;
+}
+
+int refusalBeforeWriting(const VolumeInfo& info) {
+    if (!mayWriteVolume(info.volume)) {
+        printErrorLine(administratorText());
+        return 3;
+    }
+    if (const std::wstring text = readOnlyRefusal(displayDrive(info), platformWording()); info.readOnly && !text.empty()) {
+        printErrorLine(text);
+        return 1;
+    }
+    if (!pathsRecordable(info)) {
+        printErrorLine(lineBreakInPathText());
+        return 1;
+    }
+    return 0;
+}
+
 FileBackupSink backupSinkFor(const CommandLine& line, const VolumeInfo& info) {
     std::wstring mount = info.mountPoints.empty() ? std::wstring() : info.mountPoints.front();
     return FileBackupSink(line.backupDir, volumeNameOf(info), std::move(mount), kAppVersion);
@@ -111,14 +140,7 @@ std::wstring changeResultJson(const std::wstring& drive, const ChangeResult& res
 
 int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial newSerial) {
     const std::wstring drive = displayDrive(info);
-    if (!mayWriteVolume(info.volume)) {
-        printErrorLine(administratorText());
-        return 3;
-    }
-    if (!pathsRecordable(info)) {
-        printErrorLine(lineBreakInPathText());
-        return 1;
-    }
+    if (const int refused = refusalBeforeWriting(info); refused != 0) return refused;
     if (!line.yes) {
         const bool bitLocker = systemVolumes().probe(info.volume) == DiskEncryption::BitLocker;
         printLine(changeQuestion(info, newSerial, line.full64, bitLocker));
@@ -135,28 +157,22 @@ int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial new
 }
 
 int setCommand(const CommandLine& line) {
-    if (line.arguments.size() != 2) return printUsage(true);
+    if (line.arguments.size() != 2) return argumentsError(line.command);
     const std::wstring& serialArgument = line.arguments[1];
     const std::optional<VolumeSerial> serial = parseHexSerial(serialArgument, line.full64 ? 16 : 8);
     if (!serial) {
         printErrorLine(notASerialText(serialArgument, line.full64));
         return 2;
     }
-    const std::optional<VolumeInfo> info = findVolume(line.arguments[0]);
-    if (!info) {
-        printErrorLine(notFoundText(line.arguments[0]));
-        return 2;
-    }
+    const std::optional<VolumeInfo> info = findDrive(line.arguments[0]);
+    if (!info) return 2;
     return changeFlow(line, *info, *serial);
 }
 
 int randomCommand(const CommandLine& line) {
-    if (line.arguments.size() != 1) return printUsage(true);
-    const std::optional<VolumeInfo> info = findVolume(line.arguments[0]);
-    if (!info) {
-        printErrorLine(notFoundText(line.arguments[0]));
-        return 2;
-    }
+    if (line.arguments.size() != 1) return argumentsError(line.command);
+    const std::optional<VolumeInfo> info = findDrive(line.arguments[0]);
+    if (!info) return 2;
     const std::optional<std::uint64_t> bits = randomBits64();
     if (!bits) return 1;
     return changeFlow(line, *info, line.full64 ? *bits : (*bits & 0xFFFFFFFFull));

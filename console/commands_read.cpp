@@ -4,6 +4,7 @@
 #include "bootsector/detect.h"
 #include "catalog/display.h"
 #include "catalog/resolve.h"
+#include "catalog/same_serial.h"
 #include "commands.h"
 #include "device/volume_access.h"
 #include "output.h"
@@ -28,6 +29,18 @@ std::wstring serialText(const VolumeInfo& info) {
     return info.mediaPresent && info.hasSerial ? formatSerial32(info.serial) : L"-";
 }
 
+// The value of get's serial line, with where it came from when that wasn't the boot sector.
+std::wstring serialLineValue(const VolumeInfo& info) {
+    switch (info.readout) {
+    case Readout::Udev: return serialText(info) + L"  (read from udev; run as root to read the boot sector)";
+    case Readout::MountTable: return serialText(info) + L"  (run as root to read the boot sector)";
+    case Readout::NoAccess: return L"- (no access)";
+    case Readout::NoFileSystem: return L"- (no file system)";
+    case Readout::Device: break;
+    }
+    return info.mediaPresent ? serialText(info) : std::wstring(L"- (no media)");
+}
+
 std::wstring sizeText(const VolumeInfo& info) {
     return info.sizeBytes == 0 ? L"-" : formatSize(info.sizeBytes);
 }
@@ -36,16 +49,19 @@ std::wstring jsonOrNull(const std::wstring& text) {
     return text.empty() ? L"null" : jsonString(text);
 }
 
+// `[]` or `["a","b"]`.
+std::wstring jsonStrings(const std::vector<std::wstring>& texts) {
+    std::wstring out = L"[";
+    for (std::size_t i = 0; i < texts.size(); ++i) out += (i == 0 ? L"" : L",") + jsonString(texts[i]);
+    return out + L"]";
+}
+
 // The volume object without its closing brace, so get can extend it.
 std::wstring volumeJsonOpen(const VolumeInfo& info) {
     std::wstring out = L"{\"drive\":" + jsonString(displayDrive(info));
     out += L",\"volume\":" + jsonString(withoutTrailingBackslash(info.volume));
-    out += L",\"mountPoints\":[";
-    for (std::size_t i = 0; i < info.mountPoints.size(); ++i) {
-        if (i != 0) out += L',';
-        out += jsonString(info.mountPoints[i]);
-    }
-    out += L"],\"label\":" + jsonString(info.label);
+    out += L",\"mountPoints\":" + jsonStrings(info.mountPoints);
+    out += L",\"label\":" + jsonString(info.label);
     out += L",\"fileSystem\":" + jsonString(info.fileSystem);
     out += L",\"serial\":" + (info.mediaPresent && info.hasSerial ? jsonString(serialText(info)) : std::wstring(L"null"));
     out += L",\"sizeBytes\":" + std::to_wstring(info.sizeBytes);
@@ -61,12 +77,12 @@ std::wstring volumeJsonOpen(const VolumeInfo& info) {
 }  // namespace
 
 std::wstring volumeJson(const VolumeInfo& info) {
-    return volumeJsonOpen(info) + L"}";
+    return volumeJsonOpen(info) + L",\"sameSerialAs\":" + jsonStrings(info.sameSerialAs) + L"}";
 }
 
 std::wstring getJson(const VolumeInfo& info, const std::wstring& fullSerial, const std::wstring& encryption) {
     return volumeJsonOpen(info) + L",\"fullSerial\":" + jsonOrNull(fullSerial) + L",\"encryption\":" +
-           jsonOrNull(encryption) + L"}";
+           jsonOrNull(encryption) + L",\"sameSerialAs\":" + jsonStrings(info.sameSerialAs) + L"}";
 }
 
 std::vector<std::wstring> listLines(const std::vector<VolumeInfo>& volumes) {
@@ -108,7 +124,12 @@ std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& f
     std::wstring drive = L"Drive:        " + displayDrive(info);
     if (!info.label.empty()) drive += L"  (" + info.label + L")";
     lines.push_back(drive);
-    lines.push_back(L"Serial:       " + (info.mediaPresent ? serialText(info) : std::wstring(L"- (no media)")));
+    lines.push_back(L"Serial:       " + serialLineValue(info));
+    if (!info.sameSerialAs.empty()) {
+        std::wstring same = L"Same serial:  " + info.sameSerialAs.front();
+        for (std::size_t i = 1; i < info.sameSerialAs.size(); ++i) same += L", " + info.sameSerialAs[i];
+        lines.push_back(same);
+    }
     if (!fullSerial.empty()) lines.push_back(L"Full serial:  " + fullSerial + L"  (NTFS, 64-bit)");
     std::wstring fileSystem = L"File system:  " + (info.fileSystem.empty() ? std::wstring(L"-") : info.fileSystem);
     if (info.mediaPresent && !info.supported) fileSystem += L"  (not supported)";
@@ -130,6 +151,7 @@ std::vector<std::wstring> getLines(const VolumeInfo& info, const std::wstring& f
 int listCommand(const CommandLine& line) {
     std::vector<VolumeInfo> volumes = enumerateVolumes();
     if (!line.all) std::erase_if(volumes, [](const VolumeInfo& info) { return info.hidden; });
+    markSameSerials(volumes, displayDrive);
     if (line.json) {
         std::wstring out = L"[";
         for (std::size_t i = 0; i < volumes.size(); ++i) {
@@ -144,10 +166,12 @@ int listCommand(const CommandLine& line) {
 }
 
 int getCommand(const CommandLine& line) {
-    if (line.arguments.size() != 1) return printUsage(true);
+    if (line.arguments.size() != 1) return argumentsError(line.command);
     const std::wstring& argument = line.arguments[0];
-    const std::optional<VolumeInfo> info = findVolume(argument);
-    if (!info) {
+    std::optional<VolumeInfo> info = findDrive(argument);
+    if (!info) return 2;
+    if (info->imageFile && info->readout == Readout::NoFileSystem) {
+        // A file that holds no boot sector is no volume (qorin get /etc/passwd).
         printErrorLine(notFoundText(argument));
         return 2;
     }
@@ -164,12 +188,25 @@ int getCommand(const CommandLine& line) {
         encryption = diskEncryptionText(volumes.probe(argument));
     }
     if (fullSerial.empty() && info->fullSerial) fullSerial = formatSerial64(*info->fullSerial);
-    if (line.json) {
-        printLine(getJson(*info, fullSerial, encryption));
-        return 0;
+    // Against the volumes list shows; only a volume that can match at all costs the listing.
+    if (takesPartInSameSerial(*info)) {
+        std::vector<VolumeInfo> listed = enumerateVolumes();
+        std::erase_if(listed, [](const VolumeInfo& other) { return other.hidden; });
+        info->sameSerialAs = sameSerialVolumes(*info, listed, displayDrive);
     }
-    for (const std::wstring& text : getLines(*info, fullSerial, encryption)) printLine(text);
+    if (line.json)
+        printLine(getJson(*info, fullSerial, encryption));
+    else
+        for (const std::wstring& text : getLines(*info, fullSerial, encryption)) printLine(text);
+    if (info->readout == Readout::NoAccess) {
+        printErrorLine(readingNeedsRootText(displayDrive(*info)));
+        return 3;
+    }
     return 0;
+}
+
+std::wstring readingNeedsRootText(const std::wstring& drive) {
+    return L"Reading " + drive + L" requires root rights. Please run qorin as root (for example with sudo).";
 }
 
 }  // namespace tlx

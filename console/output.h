@@ -1,6 +1,7 @@
 #pragma once
 // Everything qorin prints: text and lines to a stream, the yes/no question, JSON strings, table columns.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,10 @@ void writeText(Stream stream, std::wstring_view text);
 void writeLine(Stream stream, std::wstring_view text);
 void printLine(std::wstring_view text);
 void printErrorLine(std::wstring_view text);
+// Linux: the error code of the first failed write to standard output, 0 when all went out. Windows
+// ignores output errors and always answers 0.
+[[nodiscard]] std::uint32_t outputError();
+inline constexpr std::uint32_t kBrokenPipe = 109;  // the reader went away: not worth a line
 
 // Asks on the console; without one, says so on standard error and answers no.
 [[nodiscard]] bool confirm(std::wstring_view question);

@@ -3,6 +3,7 @@
 #include "bootsector/serial.h"
 #include "catalog/display.h"
 #include "catalog/resolve.h"
+#include "catalog/same_serial.h"
 
 namespace tlx {
 
@@ -14,8 +15,13 @@ std::wstring panelDescription(const VolumeInfo* volume, const PendingRestarts& p
     text += volume->fileSystem.empty() ? L"no file system" : volume->fileSystem;
     if (volume->sizeBytes != 0) text += L", " + formatSize(volume->sizeBytes);
     text += L", " + driveTypeName(volume->type);
-    if (const std::wstring status = listStatusText(*volume, pending); !status.empty()) text += L", " + status;
-    return text + L")";
+    // The same-serial mark ends the line instead of hiding among the status words.
+    VolumeInfo unmarked = *volume;
+    unmarked.sameSerialAs.clear();
+    if (const std::wstring status = listStatusText(unmarked, pending); !status.empty()) text += L", " + status;
+    text += L")";
+    if (!volume->sameSerialAs.empty()) text += L"; " + sameSerialText(*volume);
+    return text;
 }
 
 std::wstring currentSerialLine(const VolumeInfo& volume, bool full64, const PendingRestarts& pending) {

@@ -9,7 +9,8 @@
 
 namespace tlx {
 
-// "E: BACKUP (exFAT, 58.2 GB, Removable)"; "Select a volume above." without a volume.
+// "E: BACKUP (exFAT, 58.2 GB, Removable)", then "; same serial as F:" for a marked volume;
+// "Select a volume above." without a volume.
 [[nodiscard]] std::wstring panelDescription(const VolumeInfo* volume, const PendingRestarts& pending);
 // The current-serial line with its remarks (pending restart, missing 64-bit serial, unsupported).
 [[nodiscard]] std::wstring currentSerialLine(const VolumeInfo& volume, bool full64, const PendingRestarts& pending);

@@ -5,6 +5,7 @@
 #include "bootsector/serial.h"
 #include "catalog/display.h"
 #include "catalog/resolve.h"
+#include "catalog/same_serial.h"
 #include "natural_order.h"
 
 namespace tlx {
@@ -88,6 +89,7 @@ std::wstring cellText(const VolumeInfo& info, int column, const PendingRestarts&
 std::vector<VolumeInfo> shownVolumes(std::vector<VolumeInfo> catalogue, bool showHidden) {
     if (!showHidden)
         std::erase_if(catalogue, [](const VolumeInfo& info) { return info.mountPoints.empty(); });
+    markSameSerials(catalogue, listDriveText);
     return catalogue;
 }
 

@@ -25,7 +25,8 @@ inline constexpr int kVolumeColumnCount = 7;  // Drive, Label, File system, Size
 // The text of one cell, columns 0 to 6.
 [[nodiscard]] std::wstring cellText(const VolumeInfo& info, int column, const PendingRestarts& pending);
 
-// The records the list shows, in catalogue order: those with mount points, or all with showHidden.
+// The records the list shows, in catalogue order: those with mount points, or all with showHidden;
+// each marked with the shown volumes that share its serial.
 [[nodiscard]] std::vector<VolumeInfo> shownVolumes(std::vector<VolumeInfo> catalogue, bool showHidden);
 
 // Stable sort by `column`; empty values last in both directions, ties by drive ascending. A column

@@ -6,11 +6,22 @@
 
 #include "console_io.h"
 #include "output.h"
+#include "platform/posix/errors.h"
 #include "platform/text.h"
 
 namespace tlx {
 
 const wchar_t* const kLineEnd = L"\n";
+
+namespace {
+
+std::uint32_t firstOutputError = 0;
+
+}  // namespace
+
+std::uint32_t outputError() {
+    return firstOutputError;
+}
 
 void writeText(Stream stream, std::wstring_view text) {
     if (text.empty()) return;
@@ -20,7 +31,11 @@ void writeText(Stream stream, std::wstring_view text) {
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // output errors are never reported
+        if (n <= 0) {
+            // Commands that only read end with exit code 1 when their output is lost (dispatch).
+            if (fd == STDOUT_FILENO && firstOutputError == 0) firstOutputError = n < 0 ? posix::lastWindowsError() : 112;
+            return;
+        }
         done += static_cast<std::size_t>(n);
     }
 }

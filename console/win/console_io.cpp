@@ -10,6 +10,10 @@ namespace tlx {
 
 const wchar_t* const kLineEnd = L"\r\n";
 
+std::uint32_t outputError() {
+    return 0;
+}
+
 namespace {
 
 bool isConsole(HANDLE handle) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "catalog/same_serial.h"
 #include "catalog/wording.h"
 
 namespace tlx {
@@ -28,6 +29,17 @@ std::wstring driveTypeName(DriveType type) {
     return L"Unknown";
 }
 
+namespace {
+
+// Why nothing is shown: Linux tells an unreadable device and an empty one from a drive without media.
+const wchar_t* absenceWord(Readout readout) {
+    if (readout == Readout::NoAccess) return L"no access";
+    if (readout == Readout::NoFileSystem) return L"no file system";
+    return L"no media";
+}
+
+}  // namespace
+
 std::wstring statusText(const VolumeInfo& info) {
     return statusText(info, platformWording());
 }
@@ -40,11 +52,12 @@ std::wstring statusText(const VolumeInfo& info, Wording wording) {
     };
     if (info.partitionRole == PartitionRole::EfiSystem) add(L"EFI system partition");
     else if (info.partitionRole == PartitionRole::Recovery) add(L"recovery partition");
-    if (!info.mediaPresent) add(L"no media");
+    if (!info.mediaPresent) add(absenceWord(info.readout));
     else if (!info.supported) add(L"unsupported");
     if (info.windowsDrive) add(systemDriveWord(wording));
     if (info.bitLockerHint) add(L"BitLocker");
     if (info.readOnly) add(L"read-only");
+    if (!info.sameSerialAs.empty()) add(sameSerialText(info).c_str());
     return text;
 }
 

@@ -40,4 +40,11 @@ std::wstring notFoundText(const std::wstring& argumentAsTyped, const std::vector
     return text + L". Name the one you mean by its device path.";
 }
 
+std::wstring partitionsText(const VolumeInfo& info) {
+    if (info.partitions.empty()) return {};
+    std::wstring text = info.volume + L" holds partitions: ";
+    for (std::size_t i = 0; i < info.partitions.size(); ++i) text += (i == 0 ? L"" : L", ") + info.partitions[i];
+    return text + L".";
+}
+
 }  // namespace tlx

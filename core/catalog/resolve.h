@@ -26,6 +26,9 @@ namespace tlx {
 [[nodiscard]] std::wstring notFoundText(const std::wstring& argumentAsTyped);
 // Same, with the volumes already known (pure, for tests).
 [[nodiscard]] std::wstring notFoundText(const std::wstring& argumentAsTyped, const std::vector<std::wstring>& matches);
+// "/dev/sdb holds partitions: /dev/sdb1, /dev/sdb2." for a whole disk that carries a partition table
+// (its partitions are the volumes); empty for any other record.
+[[nodiscard]] std::wstring partitionsText(const VolumeInfo& info);
 // The volumes a drive text names when it names more than one (POSIX: a UUID=, LABEL= or PARTUUID= tag
 // that several volumes carry, as cloned disks do); empty otherwise, and always on Windows. Such a
 // text resolves to no volume. Platform implementation.

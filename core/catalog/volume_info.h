@@ -9,6 +9,14 @@ namespace tlx {
 
 enum class DriveType : std::int32_t { Unknown = 0, Removable = 1, Fixed = 2, Network = 3, CdDvd = 4, RamDisk = 5 };
 enum class PartitionRole : std::int32_t { None = 0, EfiSystem = 1, Recovery = 2 };
+// Where a record's file-system fields come from. Windows always asks the system (Device).
+enum class Readout : std::int32_t {
+    Device = 0,        // the volume itself (or the system's own query)
+    Udev = 1,          // POSIX: the device can't be opened; udev's database names its file system
+    MountTable = 2,    // POSIX: the device can't be opened; only its mount names a file system
+    NoFileSystem = 3,  // POSIX: the device was read and holds no file system
+    NoAccess = 4,      // POSIX: the device can't be opened and nothing else tells what it holds
+};
 
 struct VolumeInfo {
     std::wstring volume;  // Windows: "\\?\Volume{GUID}\"; POSIX: canonical device or image path
@@ -30,6 +38,11 @@ struct VolumeInfo {
     // Left out of lists unless all volumes are asked for. Windows: no mount points. POSIX: no file
     // system, a disk that carries a partition table, or a member of another holder (LVM, RAID, swap ...).
     bool hidden = false;
+    // Drive texts of the other listed volumes with the same 32-bit serial; filled by markSameSerials.
+    std::vector<std::wstring> sameSerialAs;
+    Readout readout = Readout::Device;
+    bool imageFile = false;                // POSIX: a disk-image file, not a block device
+    std::vector<std::wstring> partitions;  // POSIX: the partitions of a whole disk that carries a table
 };
 
 // Platform implementation; never fails (unreadable properties stay empty).

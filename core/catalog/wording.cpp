@@ -18,6 +18,11 @@ std::wstring systemDriveWarning(const std::wstring& drive, Wording wording) {
     return drive + L" is your system drive. The new serial takes effect when the volume is mounted again.";
 }
 
+std::wstring readOnlyRefusal(const std::wstring& drive, Wording wording) {
+    if (wording == Wording::Windows) return {};
+    return drive + L" is read-only, so its serial can't be changed. Nothing was written.";
+}
+
 std::wstring repairCommand(const std::wstring& drive, FsType fsType, Wording wording) {
     if (wording == Wording::Windows) return L"chkdsk " + drive + L" /f";
     switch (fsType) {

@@ -19,6 +19,9 @@ enum class Wording { Windows, Linux };
 [[nodiscard]] std::wstring inPlaceLine(const std::wstring& drive, Wording wording);
 // Confirmation warning for the system volume.
 [[nodiscard]] std::wstring systemDriveWarning(const std::wstring& drive, Wording wording);
+// The refusal of a change to a read-only volume (Linux: losetup -r, a write-protected card, a read-only
+// mount); empty on Windows, which leaves it to the write.
+[[nodiscard]] std::wstring readOnlyRefusal(const std::wstring& drive, Wording wording);
 // The command that checks and repairs the file system: "chkdsk E: /f", "fsck.exfat /dev/sdb1" ...
 [[nodiscard]] std::wstring repairCommand(const std::wstring& drive, FsType fsType, Wording wording);
 

@@ -79,5 +79,24 @@ TEST(StatusText, LinuxCallsTheSystemVolumeTheSystemDrive) {
     EXPECT_EQ(statusText(root), statusText(root, platformWording()));
 }
 
+TEST(StatusText, NoMediaIsToldFromNoAccessAndNoFileSystem) {
+    struct Case { Readout readout; bool media; std::wstring text; };
+    const std::vector<Case> cases = {
+        {Readout::Device, false, L"no media"},
+        {Readout::NoAccess, false, L"no access"},
+        {Readout::NoFileSystem, false, L"no file system"},
+        {Readout::Udev, true, L""},
+        {Readout::MountTable, true, L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(toUtf8(c.text));
+        VolumeInfo v;
+        v.readout = c.readout;
+        v.mediaPresent = c.media;
+        v.supported = c.media;
+        EXPECT_EQ(statusText(v, Wording::Linux), c.text);
+    }
+}
+
 }  // namespace
 }  // namespace tlx

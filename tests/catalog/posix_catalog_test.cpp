@@ -1,7 +1,9 @@
 // The Linux catalogue: mount table, blkid values, and records of real images and loop devices.
 #include "catalog/posix/probe_fields.h"
+#include "catalog/posix/udev_data.h"
 #include "catalog/posix/visibility.h"
 #include "catalog/resolve.h"
+#include "device/posix/fuse_source.h"
 #include "device/posix/mount_table.h"
 
 #include <gtest/gtest.h>
@@ -167,6 +169,41 @@ TEST(ProbeValues, FillTheFileSystemFieldsOfARecord) {
     EXPECT_FALSE(nothing.mediaPresent);
     EXPECT_TRUE(nothing.fileSystem.empty());
     EXPECT_FALSE(nothing.supported);
+}
+
+TEST(UdevRecord, GivesTheFileSystemValuesLsblkShows) {
+    const std::optional<posix::ProbeValues> fat = posix::parseUdevRecord(
+        "S:disk/by-uuid/1234-ABCD\nI:1234\nE:ID_FS_LABEL=MY_DISK\nE:ID_FS_LABEL_ENC=MY\\x20DISK\n"
+        "E:ID_FS_UUID=1234-ABCD\nE:ID_FS_VERSION=FAT32\nE:ID_FS_TYPE=vfat\nE:ID_PART_ENTRY_TYPE=0xef\n"
+        "G:systemd\n");
+    ASSERT_TRUE(fat);
+    EXPECT_EQ(fat->type, "vfat");
+    EXPECT_EQ(fat->version, "FAT32");
+    EXPECT_EQ(fat->uuid, "1234-ABCD");
+    EXPECT_EQ(fat->label, "MY DISK");
+    EXPECT_EQ(fat->partEntryType, "0xef");
+    VolumeInfo info;
+    posix::applyProbeValues(info, *fat);
+    EXPECT_EQ(info.fileSystem, L"FAT32");
+    EXPECT_EQ(info.serial, 0x1234ABCDu);
+    EXPECT_EQ(posix::partitionRoleFor(fat->partEntryType), PartitionRole::EfiSystem);
+
+    // Without the encoded label the plain one stands; a bad escape stays as it is.
+    const auto ntfs = posix::parseUdevRecord("E:ID_FS_TYPE=ntfs\nE:ID_FS_UUID=0123456789ABCDEF\nE:ID_FS_LABEL=A_B");
+    ASSERT_TRUE(ntfs);
+    EXPECT_EQ(ntfs->label, "A_B");
+    EXPECT_EQ(posix::parseUdevRecord("E:ID_FS_TYPE=exfat\nE:ID_FS_LABEL_ENC=a\\xZZ\\x4")->label, "a\\xZZ\\x4");
+    // A record without a file system (a whole disk, an empty device) tells nothing.
+    EXPECT_FALSE(posix::parseUdevRecord("E:ID_PART_TABLE_TYPE=dos\nE:ID_FS_UUID=x\n"));
+    EXPECT_FALSE(posix::parseUdevRecord(""));
+}
+
+TEST(FuseConnection, ComesFromTheFdinfoOfDevFuse) {
+    EXPECT_EQ(posix::fuseConnectionIn("pos:\t0\nflags:\t0100002\nmnt_id:\t24\nino:\t89\nfuse_connection:\t43\n"), 43u);
+    EXPECT_EQ(posix::fuseConnectionIn("fuse_connection: 7"), 7u);
+    EXPECT_FALSE(posix::fuseConnectionIn("pos:\t0\nflags:\t0100002\n"));
+    EXPECT_FALSE(posix::fuseConnectionIn("x_fuse_connection:\t4\n"));
+    EXPECT_FALSE(posix::fuseConnectionIn("fuse_connection:\t\n"));
 }
 
 TEST(ProbeValues, PartitionTypesGiveTheirRoles) {

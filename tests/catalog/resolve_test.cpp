@@ -74,6 +74,17 @@ TEST(FindVolumeIn, MatchesTheVolumeNameIgnoringCase) {
     EXPECT_FALSE(findVolumeIn({}, kGuid));
 }
 
+TEST(PartitionsText, NamesThePartitionsOfAWholeDisk) {
+    VolumeInfo disk;
+    disk.volume = L"/dev/sdb";
+    EXPECT_EQ(partitionsText(disk), L"");
+    disk.partitions = {L"/dev/sdb1", L"/dev/sdb2"};
+    EXPECT_EQ(partitionsText(disk), L"/dev/sdb holds partitions: /dev/sdb1, /dev/sdb2.");
+    disk.partitions = {L"/dev/loop3p1"};
+    disk.volume = L"/dev/loop3";
+    EXPECT_EQ(partitionsText(disk), L"/dev/loop3 holds partitions: /dev/loop3p1.");
+}
+
 TEST(NotFoundText, QuotesTheArgumentAsTyped) {
     EXPECT_EQ(notFoundText(L"Q:"), L"\"Q:\" isn't a volume on this computer. Run \"qorin list\" to see them.");
     EXPECT_EQ(notFoundText(L" q: "), L"\" q: \" isn't a volume on this computer. Run \"qorin list\" to see them.");

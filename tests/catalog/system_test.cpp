@@ -16,16 +16,15 @@ namespace {
 TEST(ErrorText, GivesTheSystemTextOrTheNumber) {
     struct Case { std::uint32_t code; std::wstring text; };
     const std::vector<Case> cases = {
-        {2, L"The system cannot find the file specified."},
-        {5, L"Access is denied."},
-        {19, L"The media is write protected."},
-        {38, L"Reached the end of the file."},
-        {50, L"The request is not supported."},
-        {87, L"The parameter is incorrect."},
-        {112, L"There is not enough space on the disk."},
-        {123, L"The filename, directory name, or volume label syntax is incorrect."},
-        {170, L"The requested resource is in use."},
-        {1117, L"The request could not be performed because of an I/O device error."},
+        {2, L"No such file or directory"},
+        {5, L"Permission denied"},
+        {19, L"Read-only file system"},
+        {38, L"Unexpected end of file"},
+        {50, L"Operation not supported"},
+        {87, L"Invalid argument"},
+        {112, L"No space left on device"},
+        {170, L"Device or resource busy"},
+        {1117, L"Input/output error"},
         {9999, L"Error 9999."},
         {4294967295u, L"Error 4294967295."},
     };

@@ -11,10 +11,11 @@ namespace tlx {
 namespace {
 
 struct Expected {
-    std::wstring command;
-    std::vector<std::wstring> arguments;
+    std::wstring command{};
+    std::vector<std::wstring> arguments{};
     bool parsedOk = true;
-    std::wstring unknownOption;
+    std::wstring unknownOption{};
+    std::wstring missingValue{};
     bool json = false, yes = false, full64 = false, raw = false, force = false, all = false;
     std::wstring backupDir = L"DEFAULT";
 };
@@ -30,7 +31,27 @@ std::wstring joined(const std::vector<std::wstring>& arguments) {
     return out;
 }
 
-TEST(CommandLine, Table) {
+void expectParsed(const std::vector<Case>& cases, Wording wording) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(joined(c.arguments));
+        const CommandLine line = parseCommandLine(c.arguments, L"DEFAULT", wording);
+        const Expected& e = c.expected;
+        EXPECT_EQ(line.command, e.command);
+        EXPECT_EQ(line.arguments, e.arguments);
+        EXPECT_EQ(line.parsedOk, e.parsedOk);
+        EXPECT_EQ(line.unknownOption, e.unknownOption);
+        EXPECT_EQ(line.missingValue, e.missingValue);
+        EXPECT_EQ(line.json, e.json);
+        EXPECT_EQ(line.yes, e.yes);
+        EXPECT_EQ(line.full64, e.full64);
+        EXPECT_EQ(line.raw, e.raw);
+        EXPECT_EQ(line.force, e.force);
+        EXPECT_EQ(line.all, e.all);
+        EXPECT_EQ(line.backupDir, e.backupDir);
+    }
+}
+
+TEST(CommandLine, WindowsTable) {
     const std::vector<Case> cases = {
         {{}, {}},
         {{L"list"}, {.command = L"list"}},
@@ -75,22 +96,35 @@ TEST(CommandLine, Table) {
         {{L"c", L"E:", L"1", L"2"}, {.command = L"c", .arguments = {L"E:", L"1", L"2"}}},
         {{L"cc", L"E:", L"1"}, {.command = L"cc", .arguments = {L"E:", L"1"}}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(joined(c.arguments));
-        const CommandLine line = parseCommandLine(c.arguments, L"DEFAULT");
-        const Expected& e = c.expected;
-        EXPECT_EQ(line.command, e.command);
-        EXPECT_EQ(line.arguments, e.arguments);
-        EXPECT_EQ(line.parsedOk, e.parsedOk);
-        EXPECT_EQ(line.unknownOption, e.unknownOption);
-        EXPECT_EQ(line.json, e.json);
-        EXPECT_EQ(line.yes, e.yes);
-        EXPECT_EQ(line.full64, e.full64);
-        EXPECT_EQ(line.raw, e.raw);
-        EXPECT_EQ(line.force, e.force);
-        EXPECT_EQ(line.all, e.all);
-        EXPECT_EQ(line.backupDir, e.backupDir);
-    }
+    expectParsed(cases, Wording::Windows);
+}
+
+TEST(CommandLine, LinuxHabits) {
+    const std::vector<Case> cases = {
+        {{L"backups", L"/dev/sdb1", L"--backup-dir=/b c"},
+         {.command = L"backups", .arguments = {L"/dev/sdb1"}, .backupDir = L"/b c"}},
+        {{L"--backup-dir=--json", L"list"}, {.command = L"list", .backupDir = L"--json"}},
+        {{L"--backup-dir", L"/b", L"list"}, {.command = L"list", .backupDir = L"/b"}},
+        {{L"list", L"--backup-dir"}, {.command = L"list", .parsedOk = false, .missingValue = L"--backup-dir"}},
+        {{L"list", L"--backup-dir="}, {.command = L"list", .parsedOk = false, .missingValue = L"--backup-dir"}},
+        // "--" ends the options: a file named like one is an argument.
+        {{L"get", L"--", L"--json"}, {.command = L"get", .arguments = {L"--json"}}},
+        {{L"--json", L"--", L"get", L"-x.img"}, {.command = L"get", .arguments = {L"-x.img"}, .json = true}},
+        {{L"get", L"--", L"--", L"/?"}, {.command = L"get", .arguments = {L"--", L"/?"}}},
+        {{L"-V"}, {.command = L"version"}},
+        {{L"list", L"-V"}, {.command = L"version"}},
+        // Help after a command asks for help.
+        {{L"list", L"--help"}, {.command = L"help"}},
+        {{L"get", L"/dev/sdb1", L"-h"}, {.command = L"help", .arguments = {L"/dev/sdb1"}}},
+        {{L"--help", L"--version"}, {.command = L"help"}},
+        {{L"list", L"--jsn", L"--xx"}, {.command = L"list", .parsedOk = false, .unknownOption = L"--xx"}},
+        {{L"-v"}, {.parsedOk = false, .unknownOption = L"-v"}},
+    };
+    expectParsed(cases, Wording::Linux);
+    // Windows keeps its grammar for the same words.
+    EXPECT_EQ(parseCommandLine({L"list", L"--backup-dir=/b"}, L"D", Wording::Windows).unknownOption, L"--backup-dir=/b");
+    EXPECT_EQ(parseCommandLine({L"get", L"--", L"x"}, L"D", Wording::Windows).unknownOption, L"--");
+    EXPECT_EQ(parseCommandLine({L"-V"}, L"D", Wording::Windows).unknownOption, L"-V");
 }
 
 TEST(CommandLine, BackupFolderDefaultsToThePlatformFolder) {

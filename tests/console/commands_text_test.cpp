@@ -29,7 +29,7 @@ const std::wstring kExampleJson =
     L"{\"drive\":\"E:\",\"volume\":\"\\\\\\\\?\\\\Volume{0a1b2c3d-0000-1111-2222-333344445555}\","
     L"\"mountPoints\":[\"E:\\\\\"],\"label\":\"DATA\",\"fileSystem\":\"exFAT\",\"serial\":\"1A2B-3C4D\","
     L"\"sizeBytes\":63864569856,\"type\":\"Removable\",\"mediaPresent\":true,\"supported\":true,\"system\":false,"
-    L"\"readOnly\":false,\"bitLockerHint\":false}";
+    L"\"readOnly\":false,\"bitLockerHint\":false,\"sameSerialAs\":[]}";
 
 TEST(VolumeJson, ExampleRecordIsByteExact) {
     EXPECT_EQ(volumeJson(exampleVolume()), kExampleJson);
@@ -47,14 +47,44 @@ TEST(VolumeJson, HiddenVolumeWithoutMediaAndFlagsSet) {
               L"{\"drive\":\"\\\\\\\\?\\\\Volume{e}\\\\\",\"volume\":\"\\\\\\\\?\\\\Volume{e}\",\"mountPoints\":[],"
               L"\"label\":\"Tab\\there \\\"q\\\"\",\"fileSystem\":\"\",\"serial\":null,\"sizeBytes\":0,"
               L"\"type\":\"Fixed\",\"mediaPresent\":false,\"supported\":false,\"system\":true,\"readOnly\":true,"
-              L"\"bitLockerHint\":true}");
+              L"\"bitLockerHint\":true,\"sameSerialAs\":[]}");
 }
 
 TEST(VolumeJson, GetAddsFullSerialAndEncryption) {
-    const std::wstring open = kExampleJson.substr(0, kExampleJson.size() - 1);
-    EXPECT_EQ(getJson(exampleVolume(), L"", L""), open + L",\"fullSerial\":null,\"encryption\":null}");
+    const std::wstring open = kExampleJson.substr(0, kExampleJson.find(L",\"sameSerialAs\""));
+    EXPECT_EQ(getJson(exampleVolume(), L"", L""),
+              open + L",\"fullSerial\":null,\"encryption\":null,\"sameSerialAs\":[]}");
     EXPECT_EQ(getJson(exampleVolume(), L"0123-4567-89AB-CDEF", L"none"),
-              open + L",\"fullSerial\":\"0123-4567-89AB-CDEF\",\"encryption\":\"none\"}");
+              open + L",\"fullSerial\":\"0123-4567-89AB-CDEF\",\"encryption\":\"none\",\"sameSerialAs\":[]}");
+}
+
+TEST(VolumeJson, SameSerialAsIsTheLastMember) {
+    VolumeInfo info = exampleVolume();
+    info.sameSerialAs = {L"F:", L"C:\\Mount\\\"x\"\\"};
+    const std::wstring marks = L",\"sameSerialAs\":[\"F:\",\"C:\\\\Mount\\\\\\\"x\\\"\\\\\"]}";
+    EXPECT_EQ(volumeJson(info), kExampleJson.substr(0, kExampleJson.find(L",\"sameSerialAs\"")) + marks);
+    const std::wstring got = getJson(info, L"", L"none");
+    EXPECT_TRUE(got.ends_with(L",\"encryption\":\"none\"" + marks)) << toUtf8(got);
+}
+
+TEST(GetText, SameSerialLineFollowsTheSerial) {
+    VolumeInfo info = exampleVolume();
+    info.sameSerialAs = {L"F:", L"G:"};
+    const std::vector<std::wstring> lines = getLines(info, L"", L"", Wording::Windows);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], L"Serial:       1A2B-3C4D");
+    EXPECT_EQ(lines[2], L"Same serial:  F:, G:");
+    EXPECT_EQ(lines[3], L"File system:  exFAT");
+    EXPECT_EQ(getLines(exampleVolume(), L"", L"", Wording::Windows).size(), lines.size() - 1);
+}
+
+TEST(ListText, SameSerialFollowsTheOtherStatusWords) {
+    VolumeInfo clone = exampleVolume();
+    clone.readOnly = true;
+    clone.sameSerialAs = {L"/dev/sdc1", L"/dev/sdd1"};
+    const std::vector<std::wstring> lines = listLines({clone}, Wording::Linux);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[1].ends_with(L"  read-only, same serial as /dev/sdc1 and 1 more")) << toUtf8(lines[1]);
 }
 
 TEST(ListText, ColumnsAlignAndLongCellsPushRight) {
@@ -172,6 +202,31 @@ TEST(GetText, LinesForAnNtfsSystemVolumeAndAnEmptyReader) {
     EXPECT_EQ(administratorText(Wording::Linux), L"Changing a serial requires root rights. Please run qorin as root "
                                                  L"(for example with sudo); an image file only needs to be writable "
                                                  L"by you.");
+}
+
+TEST(GetText, LinuxSaysWhereTheSerialCameFromOrWhyThereIsNone) {
+    struct Case { Readout readout; bool media; bool hasSerial; std::wstring line; };
+    const std::vector<Case> cases = {
+        {Readout::Udev, true, true, L"Serial:       1A2B-3C4D  (read from udev; run as root to read the boot sector)"},
+        {Readout::MountTable, true, false, L"Serial:       -  (run as root to read the boot sector)"},
+        {Readout::NoAccess, false, false, L"Serial:       - (no access)"},
+        {Readout::NoFileSystem, false, false, L"Serial:       - (no file system)"},
+        {Readout::Device, false, false, L"Serial:       - (no media)"},
+        {Readout::Device, true, true, L"Serial:       1A2B-3C4D"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(toUtf8(c.line));
+        VolumeInfo info = exampleVolume();
+        info.readout = c.readout;
+        info.mediaPresent = c.media;
+        info.hasSerial = c.hasSerial;
+        EXPECT_EQ(getLines(info, L"", L"", Wording::Linux)[1], c.line);
+    }
+    EXPECT_EQ(readingNeedsRootText(L"/dev/sdb1"),
+              L"Reading /dev/sdb1 requires root rights. Please run qorin as root (for example with sudo).");
+    EXPECT_EQ(readOnlyRefusal(L"/dev/loop3", Wording::Linux),
+              L"/dev/loop3 is read-only, so its serial can't be changed. Nothing was written.");
+    EXPECT_EQ(readOnlyRefusal(L"E:", Wording::Windows), L"");
 }
 
 TEST(ChangeResultJson, OpenFailureHasZeroSerialsAndNoBackup) {

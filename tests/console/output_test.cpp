@@ -97,12 +97,25 @@ TEST(Usage, ErrorUsageIsTheTwentyOneLines) {
     EXPECT_EQ(usageLines(true, Wording::Windows), kUsage);
 }
 
-TEST(Usage, LinuxNamesItsDrivesRootAndTheManualPage) {
-    std::vector<std::wstring> expected = kUsage;
-    expected[13] = L"  <drive> is a device (/dev/sdb1), an image file, a mounted folder, or UUID=, LABEL=, PARTUUID=.";
-    expected[14] = L"  Changing a serial needs root. --backup-dir <dir> overrides the backups folder (see qorin(8)).";
-    expected[16] = L"  Exit codes: 0 ok, 1 failed, 2 usage, 3 needs root, 4 volume in use, 5 locked by BitLocker,";
-    EXPECT_EQ(usageLines(true, Wording::Linux), expected);
+TEST(Usage, LinuxFitsEightyColumnsAndNamesItsDrivesRootAndTheManualPage) {
+    const std::vector<std::wstring> lines = usageLines(true, Wording::Linux);
+    std::wstring text;
+    for (const std::wstring& line : lines) {
+        EXPECT_LT(line.size(), 80u) << line;
+        text += line + L"\n";
+    }
+    for (const wchar_t* words : {L"/dev/sdb1", L"UUID=", L"needs root", L"--backup-dir=<dir>", L"qorin(8)",
+                                 L"-V, --version", L"9 backup problem."})
+        EXPECT_NE(text.find(words), std::wstring::npos) << words;
+    EXPECT_EQ(lines.front(), kUsage.front());
+    // The commands are typed as on Windows.
+    for (const wchar_t* command : {L"list", L"get", L"set", L"random", L"backups", L"restore"})
+        EXPECT_EQ(synopsisOf(command, Wording::Linux), synopsisOf(command, Wording::Windows)) << command;
+    EXPECT_EQ(synopsisOf(L"get", Wording::Linux), L"qorin get <drive> [--json]");
+    EXPECT_EQ(synopsisOf(L"set", Wording::Linux), L"qorin set <drive> <serial> [--full64] [--yes] [--json]");
+    EXPECT_EQ(synopsisOf(L"nothing", Wording::Linux), L"");
+    // Linux has no window program to point to.
+    EXPECT_EQ(usageLines(false, Wording::Linux), lines);
     EXPECT_EQ(usageLines(true), usageLines(true, platformWording()));
 }
 

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         arguments.clear();
 
-    const tlx::CommandLine line = tlx::parseCommandLine(arguments, kDefaultDir);
+    const tlx::CommandLine line = tlx::parseCommandLine(arguments, kDefaultDir, tlx::Wording::Windows);
 
     require(line.backupDir == kDefaultDir || contains(arguments, line.backupDir), "backups folder from nowhere");
     require(isSubsequence(line.arguments, arguments), "arguments out of order or invented");
@@ -79,7 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // An option in front changes only its own flag.
     std::vector<std::wstring> withYes{L"-y"};
     withYes.insert(withYes.end(), arguments.begin(), arguments.end());
-    const tlx::CommandLine yesLine = tlx::parseCommandLine(withYes, kDefaultDir);
+    const tlx::CommandLine yesLine = tlx::parseCommandLine(withYes, kDefaultDir, tlx::Wording::Windows);
     require(yesLine.yes && sameExceptYes(line, yesLine), "a leading -y changed more than yes");
+
+    // Linux: --backup-dir=DIR and "--" besides; the folder and the arguments still come from what was typed.
+    const tlx::CommandLine onLinux = tlx::parseCommandLine(arguments, kDefaultDir, tlx::Wording::Linux);
+    require(onLinux.backupDir == kDefaultDir || contains(arguments, onLinux.backupDir) ||
+                contains(arguments, L"--backup-dir=" + onLinux.backupDir), "Linux: backups folder from nowhere");
+    require(isSubsequence(onLinux.arguments, arguments), "Linux: arguments out of order or invented");
+    require(onLinux.missingValue.empty() || !onLinux.parsedOk, "Linux: a missing value that parsed");
     return 0;
 }

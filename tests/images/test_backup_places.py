@@ -156,9 +156,8 @@ class BackupPlacesTest(unittest.TestCase):
         if "inject" in proc.stderr and proc.returncode != 1:
             self.skipTest(f"strace fault injection does not work here: {proc.stderr.strip()}")
         self.check_refused(proc, image, before,
-                           f"The boot-sector backup couldn't be saved to {self.backups} (The request could not be "
-                           f"performed because of an I/O device error.), so nothing was written. Your drive is "
-                           f"unchanged.")
+                           f"The boot-sector backup couldn't be saved to {self.backups} (Input/output error), so "
+                           f"nothing was written. Your drive is unchanged.")
         self.assertEqual(im.all_files_below(self.backups), [], "no backup listed that was reported unsaved")
 
     def test_what_is_given_as_the_backup_file_is_named(self):

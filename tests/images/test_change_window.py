@@ -331,7 +331,7 @@ class LoopDeviceTest(WindowTestCase):
         with im.fuse_mount("FAT", image, os.path.join(folder, "mnt")), im.loop_device(image) as device:
             self.refused(device, image, folder)
 
-    def test_read_only_loop_device_is_refused_at_open(self):
+    def test_read_only_loop_device_is_refused_up_front(self):
         folder = im.scratch_dir("loop-")
         image = self.images.copy("FAT32", folder)
         before = im.read_bytes(image)
@@ -340,7 +340,8 @@ class LoopDeviceTest(WindowTestCase):
             backups = os.path.join(folder, "backups")
             proc = im.qorin("set", device, "C0DE1234", "--yes", "--backup-dir", backups)
             self.assertEqual(proc.returncode, 1, proc.stdout + proc.stderr)
-            self.assertEqual(proc.stderr, f"Couldn't open {device} (The media is write protected.).\n")
+            self.assertEqual(proc.stderr, f"{device} is read-only, so its serial can't be changed. "
+                                          f"Nothing was written.\n")
             self.assertEqual(im.all_files_below(backups), [])
         finally:
             im.run(["losetup", "-d", device], check=False)

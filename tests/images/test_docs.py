@@ -3,6 +3,7 @@ both it and the completion know every command and option that qorin's own usage 
 
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -25,19 +26,33 @@ def usage_words():
     return commands, options
 
 
-def complete(words, cursor_word=None):
-    """What the completion offers for a command line; the last word is the one being completed."""
+def complete(words, path=None):
+    """What the completion offers for a command line; the last word is the one being completed. Words
+    are split as bash splits them for completion: at blanks and at "=" (COMP_WORDBREAKS)."""
+    bash_words = []
+    for word in words:
+        pieces = word.split("=")
+        for index, piece in enumerate(pieces):
+            if index:
+                bash_words.append("=")
+            if piece or len(pieces) == 1:  # "UUID=" ends with the "=" itself, as in bash
+                bash_words.append(piece)
+    quoted = " ".join(shlex.quote(w) for w in bash_words)
+    line = " ".join(shlex.quote(w) for w in words)
     script = f"""
-source {COMPLETION!r}
-COMP_WORDS=({' '.join(repr(w) for w in words)})
-COMP_CWORD={len(words) - 1}
-COMP_LINE={' '.join(words)!r}
+source {shlex.quote(COMPLETION)}
+COMP_WORDS=({quoted})
+COMP_CWORD={len(bash_words) - 1}
+COMP_LINE={shlex.quote(line)}
 COMP_POINT=${{#COMP_LINE}}
 _qorin
 printf '%s\\n' "${{COMPREPLY[@]}}"
 """
+    env = dict(os.environ)
+    if path:
+        env["PATH"] = path + os.pathsep + env.get("PATH", "")
     proc = subprocess.run(["bash", "--norc", "--noprofile", "-c", script], capture_output=True, text=True,
-                          timeout=im.TIMEOUT)
+                          timeout=im.TIMEOUT, env=env)
     if proc.returncode != 0:
         raise AssertionError(proc.stderr)
     return [line for line in proc.stdout.split("\n") if line]
@@ -60,6 +75,12 @@ class ManualPageTest(unittest.TestCase):
             self.assertIn(word, text)
         for code in range(10):
             self.assertRegex(text, rf"(?m)^       {code}\s")
+        for section in ["ENVIRONMENT", "REPORTING BUGS", "SEE ALSO"]:
+            self.assertRegex(text, rf"(?m)^{section}$")
+        for words in ["XDG_STATE_HOME", "HOME", "qorin c drive serial", "UUID=", "fstab(5)", "crypttab(5)",
+                      "becomes the latest", "--backup-dir=dir", "-V, --version", "fatlabel(8)", "tune.exfat(8)",
+                      "ntfslabel(8)", "lsblk(8)", "blkid(8)", "no access", "read-only"]:
+            self.assertIn(words, re.sub(r"\s+", " ", re.sub(r"\u2010\n\s*", "", text)), words)
 
 
 class CompletionTest(unittest.TestCase):
@@ -73,7 +94,8 @@ class CompletionTest(unittest.TestCase):
         self.assertEqual(complete(["qorin", ""]), COMMANDS)
         self.assertLessEqual(commands, set(COMMANDS))
         self.assertEqual(complete(["qorin", "r"]), ["random", "restore"])
-        offered = set(complete(["qorin", "set", "-"]))
+        # Before the command every option is offered; after it, only that command's (below).
+        offered = set(complete(["qorin", "-"]))
         self.assertLessEqual(options, offered)
         self.assertEqual(complete(["qorin", "list", "--a"]), ["--all"])
         self.assertEqual(complete(["qorin", "--json", "ba"]), ["backups"], "an option before the command")
@@ -94,6 +116,66 @@ class CompletionTest(unittest.TestCase):
         self.assertEqual(complete(["qorin", "--backup-dir", folder + "/s"]), [os.path.join(folder, "sub")])
         self.assertEqual(complete(["qorin", "set", "--backup-dir", folder, "/dev/sdb1", "12"]), [],
                          "no file names where the serial goes")
+
+    def test_names_with_blanks_stay_whole(self):
+        folder = im.scratch_dir("blanks-")
+        for name in ["my disk.img", "old one.tlxbak"]:
+            open(os.path.join(folder, name), "w").close()
+        self.assertEqual(complete(["qorin", "get", folder + "/my"]), [os.path.join(folder, "my disk.img")])
+        self.assertEqual(complete(["qorin", "restore", "/dev/sdb1", folder + "/o"]),
+                         [os.path.join(folder, "old one.tlxbak")])
+        proc = subprocess.run(["bash", "--norc", "--noprofile", "-c", f"source {shlex.quote(COMPLETION)}; "
+                               "complete -p qorin"], capture_output=True, text=True, timeout=im.TIMEOUT)
+        self.assertIn("-o filenames", proc.stdout, "readline quotes the blanks of what it inserts")
+
+    def test_only_the_options_of_the_command_being_typed(self):
+        cases = {
+            "list": ["--all", "--help", "--json"],
+            "get": ["--help", "--json"],
+            "set": ["--backup-dir", "--full64", "--help", "--json", "--yes", "-y"],
+            "backups": ["--backup-dir", "--help", "--json"],
+            "restore": ["--backup-dir", "--force", "--help", "--json", "--raw", "--yes", "-y"],
+        }
+        for command, options in cases.items():
+            with self.subTest(command=command):
+                self.assertEqual(sorted(complete(["qorin", command, "/dev/sdb1", "-"])), options)
+        self.assertEqual(complete(["qorin", "get", "--f"]), [], "--full64 is no option of get")
+        self.assertEqual(complete(["qorin", "list", "--r"]), [])
+        self.assertIn("-V", complete(["qorin", "-"]))
+
+    def test_restore_offers_the_volumes_own_backups(self):
+        if not os.access(im.QORIN, os.X_OK):
+            self.skipTest("no qorin to ask for the backups")
+        folder = im.scratch_dir("own-")
+        image = os.path.join(folder, "fat.img")
+        im.make_fat(image, 12, 0x1234ABCD)
+        backups = os.path.join(folder, "backups")
+        for serial in ["CAFE-F00D", "BEEF-0001"]:
+            self.assertEqual(im.qorin("set", image, serial, "--yes", "--backup-dir", backups).returncode, 0)
+        own = [line.split()[-1] for line in im.qorin("backups", image, "--backup-dir", backups).stdout.splitlines()[1:]]
+        self.assertEqual(len(own), 2)
+        bin_dir = im.scratch_dir("bin-")
+        os.symlink(im.QORIN, os.path.join(bin_dir, "qorin"))
+        offered = complete(["qorin", "restore", image, "--backup-dir", backups, ""], path=bin_dir)
+        self.assertEqual(offered[:2], own, "newest first, before any other file")
+        offered = complete(["qorin", "restore", "--backup-dir=" + backups, image, ""], path=bin_dir)
+        self.assertEqual(offered[:2], own)
+
+    def test_uuid_and_label_tags(self):
+        self.assertEqual(complete(["qorin", "get", "UU"]), ["UUID="])
+        self.assertEqual(complete(["qorin", "set", "LA"]), ["LABEL="])
+        if not im.is_root() or not im.has_tools("losetup", "fatlabel"):
+            self.skipTest("needs root and a loop device to give blkid a volume to find")
+        image = os.path.join(im.scratch_dir("tags-"), "fat.img")
+        im.make_fat(image, 12, 0x1A2B3C4D)
+        im.run(["fatlabel", image, "TAG DISK"])
+        with im.loop_device(image):
+            self.assertIn("1A2B-3C4D", complete(["qorin", "get", "UUID=1A2B"]))
+            self.assertIn("TAG DISK", complete(["qorin", "get", "LABEL=TAG"]))
+            self.assertIn("TAG DISK", complete(["qorin", "get", "LABEL="]))
+            self.assertEqual(complete(["qorin", "get", "UUID=1A2B-3C4D", "--j"]), ["--json"],
+                             "the tag and its value are one argument")
+            self.assertEqual(complete(["qorin", "restore", "LABEL=TAG DISK", "/nonexistent/"]), [])
 
 
 if __name__ == "__main__":

@@ -8,8 +8,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import images as im  # noqa: E402
 
 VOLUME_KEYS = ["drive", "volume", "mountPoints", "label", "fileSystem", "serial", "sizeBytes", "type",
-               "mediaPresent", "supported", "system", "readOnly", "bitLockerHint"]
-GET_KEYS = VOLUME_KEYS + ["fullSerial", "encryption"]
+               "mediaPresent", "supported", "system", "readOnly", "bitLockerHint", "sameSerialAs"]
+GET_KEYS = VOLUME_KEYS[:-1] + ["fullSerial", "encryption", "sameSerialAs"]
 
 
 def not_found_line(argument):
@@ -138,7 +138,18 @@ class ReadTest(unittest.TestCase):
             f.write(im.read_bytes(im.fresh_image(im.kind("FAT12"), self.dir)))
         os.chmod(path, 0)
         os.chmod(os.path.dirname(folder), 0o755)
-        self.check_answers_sanely(path, user=65534)
+        # Not "no media" with exit 0: the user is told that reading it needs root.
+        root_line = f"Reading {path} requires root rights. Please run qorin as root (for example with sudo).\n"
+        for args in (["get", path, "--json"], ["get", path]):
+            proc = im.qorin(*args, user=65534)
+            im.assert_no_sanitizer_report(self, proc)
+            self.assertEqual((proc.returncode, proc.stderr), (3, root_line))
+            if "--json" in args:
+                info = im.json_line(self, proc)
+                self.assertFalse(info["supported"] or info["mediaPresent"])
+                self.assertIsNone(info["fullSerial"])
+            else:
+                self.assertIn("Serial:       - (no access)\n", proc.stdout)
 
     def test_list_json_parses(self):
         proc = im.qorin("list", "--json")

@@ -42,16 +42,23 @@ class Lintian(unittest.TestCase):
 
 class Contents(unittest.TestCase):
     def test_fields(self):
-        fields = run(["dpkg-deb", "-f", str(deb), "Package", "Version", "Architecture", "Depends"]).stdout
+        fields = run(["dpkg-deb", "-f", str(deb), "Package", "Version", "Architecture", "Depends", "Recommends",
+                      "Built-Using"]).stdout
         self.assertIn(f"Version: {VERSION}\n", fields)
         self.assertIn("Architecture: amd64\n", fields)
-        # Every shared library qorin loads comes from a package the Depends field names, with a version.
-        depends = {item.split()[0] for item in fields.split("Depends: ", 1)[1].split(",") if "(>= " in item}
+        self.assertIn("Recommends: bash-completion\n", fields)
+        self.assertNotIn("Built-Using", fields, "nothing of another Debian source is copied in")
+        # Every shared library qorin loads comes from a package the Depends field names.
+        # dpkg-shlibdeps sets the versions from the libraries' symbols files; libnettle8's needs none.
+        depends_line = fields.split("Depends: ", 1)[1].split("\n", 1)[0]
+        depends = {item.split()[0] for item in depends_line.split(",")}
         unpacked = Path(scratch_dir("unpacked-"))
         run(["dpkg-deb", "-x", str(deb), str(unpacked)])
         needed = [line.split()[1] for line in run(["objdump", "-p", str(unpacked / "usr/bin/qorin")]).stdout
                   .splitlines() if line.strip().startswith("NEEDED")]
-        self.assertIn("libc.so.6", needed)
+        # Debian's shared libraries, so their security updates reach qorin.
+        for library in ["libc.so.6", "libblkid.so.1", "libnettle.so.8", "libstdc++.so.6"]:
+            self.assertIn(library, needed)
         for library in needed:
             with self.subTest(library=library):
                 path = next(line.split(" => ")[1] for line in run(["ldconfig", "-p"]).stdout.splitlines()
@@ -124,6 +131,8 @@ class ScratchRoot(unittest.TestCase):
         complete = run(["bash", "-c", f"source {self.root}/usr/share/bash-completion/completions/qorin"
                                       " && complete -p qorin"]).stdout
         self.assertTrue(complete.strip().endswith("-F _qorin qorin"), complete)
+        copyright_text = (self.root / "usr/share/doc/plinthos/copyright").read_text()
+        self.assertIn("GCC-exception-3.1", copyright_text, "the licence of what stays embedded")
         with gzip.open(self.root / "usr/share/doc/plinthos/changelog.gz", "rt") as changelog:
             self.assertTrue(changelog.readline().startswith(f"plinthos ({VERSION})"))
 

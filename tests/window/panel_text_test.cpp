@@ -65,6 +65,16 @@ TEST(PanelDescription, EveryPart) {
     EXPECT_EQ(panelDescription(&folder, {}), L"C:\\Mount\\Stick\\ BACKUP (exFAT, 58.2 GB, Removable)");
 }
 
+TEST(PanelDescription, SameSerialEndsTheLine) {
+    VolumeInfo info = stick();
+    info.sameSerialAs = {L"F:"};
+    EXPECT_EQ(panelDescription(&info, {}), L"E: BACKUP (exFAT, 58.2 GB, Removable); same serial as F:");
+    info.readOnly = true;
+    info.sameSerialAs = {L"F:", L"G:"};
+    EXPECT_EQ(panelDescription(&info, {{info.volume, 1}}),
+              L"E: BACKUP (exFAT, 58.2 GB, Removable, read-only, restart pending); same serial as F: and 1 more");
+}
+
 TEST(CurrentSerialLine, EveryCase) {
     const std::wstring noFull = L"   (Windows doesn't report the full 64-bit serial on this version)";
     const VolumeInfo withFull = ntfs(0xAAAABBBBCCCCDDDD);

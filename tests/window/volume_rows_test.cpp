@@ -184,6 +184,29 @@ TEST(ShownVolumes, HiddenOnlyWhenAsked) {
     EXPECT_TRUE(shownVolumes({}, true).empty());
 }
 
+TEST(ShownVolumes, MarkedAmongTheShownOnly) {
+    // Two clones and the EFI partitions cloned with them; C: has a serial of its own.
+    const std::vector<VolumeInfo> catalogue = {volume(L"C:", L"", 1), volume(L"E:", L"", 5), hidden(L"aaaaaaaa"),
+                                               volume(L"F:", L"", 5), hidden(L"bbbbbbbb")};
+    std::vector<VolumeInfo> rows = shownVolumes(catalogue, false);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(cellText(rows[0], 6, {}), L"");
+    EXPECT_EQ(cellText(rows[1], 6, {}), L"same serial as F:");
+    EXPECT_EQ(cellText(rows[2], 6, {}), L"same serial as E:");
+
+    // Hidden volumes take part once shown, under their short GUID form; the mark goes before
+    // "restart pending".
+    rows = shownVolumes(catalogue, true);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(listStatusText(rows[2], {}), L"hidden, same serial as Volume{bbbbbbbb\u2026}");
+    EXPECT_EQ(listStatusText(rows[1], {{rows[1].volume, 7}}), L"same serial as F:, restart pending");
+
+    // The status sort compares the whole text, the named drive included; C: has none and goes last.
+    rows = shownVolumes(catalogue, false);
+    sortVolumes(rows, 6, true, {});
+    EXPECT_EQ(drives(rows), (std::vector<std::wstring>{L"E:", L"F:", L"C:"}));
+}
+
 TEST(RowToSelect, KeptVolumeElseFirstSupportedRemovableElseFirstRow) {
     VolumeInfo stick = volume(L"F:");
     stick.type = DriveType::Removable;

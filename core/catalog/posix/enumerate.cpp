@@ -1,5 +1,6 @@
 // The volumes of this machine from /sys/class/block, libblkid and the mount table.
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <dirent.h>
 #include <memory>
@@ -8,16 +9,25 @@
 #include <unistd.h>
 
 #include "catalog/posix/probe_fields.h"
+#include "catalog/posix/udev_data.h"
 #include "catalog/posix/visibility.h"
 #include "catalog/resolve.h"
 #include "catalog/volume_info.h"
 #include "device/device_path.h"
+#include "device/posix/fuse_source.h"
 #include "device/posix/mount_table.h"
 #include "platform/text.h"
 
 namespace tlx {
 
 namespace {
+
+// The mount table with the volumes FUSE daemons serve named.
+std::vector<posix::MountEntry> mountTable() {
+    std::vector<posix::MountEntry> mounts = posix::readMountTable();
+    posix::nameFuseSources(mounts);
+    return mounts;
+}
 
 struct DirCloser {
     void operator()(DIR* d) const { closedir(d); }
@@ -46,10 +56,11 @@ std::uint64_t numberIn(const std::string& path) {
     return value;
 }
 
-bool hasPartitions(const std::string& base, const std::string& name) {
+std::vector<std::string> partitionsOf(const std::string& base, const std::string& name) {
+    std::vector<std::string> partitions;
     for (const std::string& entry : entriesOf(base))
-        if (entry.starts_with(name) && exists(base + "/" + entry + "/partition")) return true;
-    return false;
+        if (entry.starts_with(name) && exists(base + "/" + entry + "/partition")) partitions.push_back(entry);
+    return partitions;
 }
 
 DriveType driveTypeOf(const std::string& base, const std::string& name, bool partition) {
@@ -64,7 +75,7 @@ struct Candidate {
     std::string name, path;
     dev_t rdev = 0;
     bool partition = false;
-    bool partitioned = false;  // a whole disk that carries a partition table
+    std::vector<std::string> partitions;  // of a whole disk that carries a partition table
     bool held = false;         // claimed by another block device: device-mapper, RAID, bcache ...
 };
 
@@ -78,7 +89,7 @@ std::optional<Candidate> candidateFor(const std::string& name) {
     if (name.starts_with("loop") && !c.partition && !exists(base + "/loop/backing_file")) return std::nullopt;
     // An extended partition holds only a table.
     if (c.partition && numberIn(base + "/size") <= 2) return std::nullopt;
-    c.partitioned = !c.partition && hasPartitions(base, name);
+    if (!c.partition) c.partitions = partitionsOf(base, name);
     c.held = !entriesOf(base + "/holders").empty();
     c.path = "/dev/" + name;
     struct stat st{};
@@ -93,11 +104,13 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
     info.volume = fromUtf8(c.path);
     info.type = driveTypeOf(base, c.name, c.partition);
     info.sizeBytes = numberIn(base + "/size") * 512;
+    // losetup -r and write-protected media: the kernel refuses every write.
+    info.readOnly = numberIn(base + "/ro") == 1;
     std::string mountedType;
     for (const posix::MountEntry& m : mounts) {
         if (!((m.major == major(c.rdev) && m.minor == minor(c.rdev)) || m.source == c.path)) continue;
         if (info.mountPoints.empty()) {
-            info.readOnly = m.readOnly;
+            info.readOnly = info.readOnly || m.readOnly;
             mountedType = m.fsType;
         }
         info.mountPoints.push_back(fromUtf8(m.mountPoint));
@@ -105,25 +118,39 @@ VolumeInfo describe(const Candidate& c, const std::vector<posix::MountEntry>& mo
     }
     posix::DeviceFacts facts;
     facts.mounted = !info.mountPoints.empty();
-    facts.partitioned = c.partitioned;
+    facts.partitioned = !c.partitions.empty();
     facts.held = c.held;
     if (facts.partitioned && !facts.mounted) {
         // Its partitions are the volumes; the disk itself shows only with --all.
         info.mediaPresent = true;
         info.hasSerial = false;
+        for (const std::string& partition : c.partitions) info.partitions.push_back(fromUtf8("/dev/" + partition));
         info.hidden = posix::isHiddenDevice(facts);
         return info;
     }
     // Only an unmounted volume is given a partition role, so only then is its partition entry read.
     const bool roleShown = !facts.mounted && (info.type == DriveType::Removable || info.type == DriveType::Fixed);
-    const posix::ProbeValues values = posix::probeVolume(c.path, roleShown);
+    posix::ProbeValues values = posix::probeVolume(c.path, roleShown);
     posix::applyProbeValues(info, values);
+    const bool denied = values.openError == EACCES || values.openError == EPERM;
+    if (denied) {
+        // What lsblk shows an ordinary user comes from udev's database.
+        info.readout = Readout::NoAccess;
+        if (std::optional<posix::ProbeValues> udev = posix::udevValues(major(c.rdev), minor(c.rdev))) {
+            values = std::move(*udev);
+            posix::applyProbeValues(info, values);
+            info.readout = Readout::Udev;
+        }
+    } else if (values.openError == 0 && values.type.empty() && !values.bitLocker) {
+        info.readout = Readout::NoFileSystem;
+    }
     if (!info.mediaPresent && !mountedType.empty()) {
         // Unreadable to us (no permission on the device) but mounted: the kernel names its file system.
         info.mediaPresent = true;
         info.fileSystem = mountedType == "vfat" ? L"FAT" : fromUtf8(mountedType);
         info.supported = isSupportedFileSystemName(info.fileSystem);
         info.hasSerial = false;
+        if (denied) info.readout = Readout::MountTable;
     }
     if (roleShown)
         info.partitionRole = posix::partitionRoleFor(values.partEntryType);
@@ -156,23 +183,27 @@ VolumeInfo imageVolume(const std::wstring& volumeName, const struct stat& image)
     VolumeInfo info;
     info.volume = volumeName;
     info.type = DriveType::Fixed;
+    info.imageFile = true;
     info.sizeBytes = static_cast<std::uint64_t>(image.st_size);
-    // FUSE drivers such as ntfs-3g mount image files directly and name them as the source.
-    for (const posix::MountEntry& m : posix::readMountTable()) {
+    // FUSE drivers such as ntfs-3g and fusefat mount image files directly.
+    for (const posix::MountEntry& m : mountTable()) {
         struct stat source{};
         if (!m.source.starts_with("/") || stat(m.source.c_str(), &source) != 0) continue;
         if (source.st_dev != image.st_dev || source.st_ino != image.st_ino || !S_ISREG(source.st_mode)) continue;
         if (info.mountPoints.empty()) info.readOnly = m.readOnly;
         info.mountPoints.push_back(fromUtf8(m.mountPoint));
     }
-    posix::applyProbeValues(info, posix::probeVolume(toUtf8(volumeName), false));
+    const posix::ProbeValues values = posix::probeVolume(toUtf8(volumeName), false);
+    posix::applyProbeValues(info, values);
+    if (values.openError == EACCES || values.openError == EPERM) info.readout = Readout::NoAccess;
+    else if (values.openError == 0 && values.type.empty() && !values.bitLocker) info.readout = Readout::NoFileSystem;
     return info;
 }
 
 }  // namespace
 
 std::vector<VolumeInfo> enumerateVolumes() {
-    const std::vector<posix::MountEntry> mounts = posix::readMountTable();
+    const std::vector<posix::MountEntry> mounts = mountTable();
     std::vector<VolumeInfo> volumes;
     for (const std::string& name : entriesOf("/sys/class/block"))
         if (std::optional<VolumeInfo> info = listedVolume(name, mounts)) volumes.push_back(std::move(*info));
@@ -193,7 +224,7 @@ std::optional<VolumeInfo> describeVolume(const std::wstring& volumeName) {
     if (!S_ISBLK(st.st_mode)) return std::nullopt;
     const std::optional<std::string> name = blockNameOf(st.st_rdev);
     if (!name) return std::nullopt;
-    std::optional<VolumeInfo> info = listedVolume(*name, posix::readMountTable());
+    std::optional<VolumeInfo> info = listedVolume(*name, mountTable());
     // Listed under another name (a device node outside /dev): not the volume the user named.
     if (info && info->volume != volumeName) return std::nullopt;
     return info;

@@ -2,6 +2,7 @@
 #include "catalog/posix/probe_fields.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <blkid/blkid.h>
 #include <fcntl.h>
 #include <memory>
@@ -142,7 +143,10 @@ std::string rootLabel(int fd, const FatRootDirectory& root) {
 ProbeValues probeVolume(const std::string& path, bool partitionEntry) {
     ProbeValues values;
     const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid()) return values;
+    if (!fd.valid()) {
+        values.openError = errno;
+        return values;
+    }
     std::uint8_t first[512];
     const bool firstRead = pread(fd.get(), first, sizeof first, 0) == static_cast<ssize_t>(sizeof first);
 

@@ -16,6 +16,7 @@ struct ProbeValues {
     std::string uuid;           // UUID: "1234-ABCD", or 16 hex digits for NTFS
     std::string partEntryType;  // PART_ENTRY_TYPE: a GPT type GUID or an MBR type such as "0xef"
     bool bitLocker = false;     // sector 0 carries the BitLocker signature
+    int openError = 0;          // errno of a failed open of the device
 };
 
 // Where a FAT12/16 boot sector puts its fixed root directory; absent for FAT32 and anything else.

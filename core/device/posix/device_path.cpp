@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "device/posix/fuse_source.h"
 #include "device/posix/mount_table.h"
 #include "device/posix/tag_devices.h"
 #include "platform/text.h"
@@ -54,11 +55,13 @@ std::optional<std::string> deviceForTag(const std::string& tag) {
     return devices.front();
 }
 
-// The device or image (ntfs-3g mounts image files) mounted at a folder; the last entry for the
+// The device or image (FUSE drivers mount image files) mounted at a folder; the last entry for the
 // folder is the one that covers the others.
 std::optional<std::string> deviceMountedAt(const std::string& folder) {
     std::optional<std::string> source;
-    for (const posix::MountEntry& m : posix::readMountTable())
+    std::vector<posix::MountEntry> mounts = posix::readMountTable();
+    posix::nameFuseSources(mounts);  // fusefat names no source
+    for (const posix::MountEntry& m : mounts)
         if (m.mountPoint == folder) source = m.source;
     if (!source || !source->starts_with("/") || !isVolumeFile(*source)) return std::nullopt;
     return canonicalPath(*source);

@@ -36,6 +36,7 @@ std::uint32_t windowsError(int errnoValue) {
     case ENOTEMPTY: return 145; // ERROR_DIR_NOT_EMPTY
     case EXDEV: return 17;      // ERROR_NOT_SAME_DEVICE
     case EFBIG: return 223;     // ERROR_FILE_TOO_LARGE
+    case EPIPE: return 109;     // ERROR_BROKEN_PIPE
     default: return 31;         // ERROR_GEN_FAILURE
     }
 }

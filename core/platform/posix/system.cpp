@@ -49,33 +49,35 @@ bool isElevated() {
 }
 
 std::wstring errorText(std::uint32_t code) {
-    // The Windows texts of the codes the POSIX layer produces.
+    // In the words of strerror for the errno each code stands for (posix/errors.cpp), fixed so that
+    // no locale changes them.
     switch (code) {
-    case 0: return L"The operation completed successfully.";
-    case 1: return L"Incorrect function.";
-    case 2: return L"The system cannot find the file specified.";
-    case 3: return L"The system cannot find the path specified.";
-    case 4: return L"The system cannot open the file.";
-    case 5: return L"Access is denied.";
-    case 8: return L"Not enough memory resources are available to process this command.";
-    case 17: return L"The system cannot move the file to a different disk drive.";
-    case 19: return L"The media is write protected.";
-    case 21: return L"The device is not ready.";
-    case 31: return L"A device attached to the system is not functioning.";
-    case 32: return L"The process cannot access the file because it is being used by another process.";
-    case 33: return L"The process cannot access the file because another process has locked a portion of the file.";
-    case 38: return L"Reached the end of the file.";
-    case 50: return L"The request is not supported.";
-    case 80: return L"The file exists.";
-    case 87: return L"The parameter is incorrect.";
-    case 112: return L"There is not enough space on the disk.";
-    case 123: return L"The filename, directory name, or volume label syntax is incorrect.";
-    case 145: return L"The directory is not empty.";
-    case 170: return L"The requested resource is in use.";
-    case 183: return L"Cannot create a file when that file already exists.";
-    case 206: return L"The filename or extension is too long.";
-    case 223: return L"The file size exceeds the limit allowed and cannot be saved.";
-    case 1117: return L"The request could not be performed because of an I/O device error.";
+    case 0: return L"Success";
+    case 1: return L"Function not implemented";
+    case 2: return L"No such file or directory";
+    case 3: return L"Not a directory";
+    case 4: return L"Too many open files";
+    case 5: return L"Permission denied";
+    case 8: return L"Cannot allocate memory";
+    case 17: return L"Invalid cross-device link";
+    case 19: return L"Read-only file system";
+    case 21: return L"No such device or address";
+    case 31: return L"Unexpected system error";
+    case 32: return L"Device or resource busy";
+    case 33: return L"Resource temporarily unavailable";
+    case 38: return L"Unexpected end of file";
+    case 50: return L"Operation not supported";
+    case 80: return L"File exists";
+    case 87: return L"Invalid argument";
+    case 109: return L"Broken pipe";
+    case 112: return L"No space left on device";
+    case 123: return L"Invalid argument";
+    case 145: return L"Directory not empty";
+    case 170: return L"Device or resource busy";
+    case 183: return L"File exists";
+    case 206: return L"File name too long";
+    case 223: return L"File too large";
+    case 1117: return L"Input/output error";
     case posix::kErrorFileImmutable: return L"The file is immutable; remove the flag with chattr -i first.";
     case posix::kErrorFileAppendOnly: return L"The file is append-only; remove the flag with chattr -a first.";
     case posix::kErrorFoundSymbolicLink: return L"A symbolic link stands where a regular file was expected.";
