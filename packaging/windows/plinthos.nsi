@@ -1,18 +1,25 @@
 ; Plinthos for Windows: installs qorin.exe and Dravik.exe into Program Files\Plinthos, built for the
 ; machine's native architecture (x64 or ARM64), with a Start-menu shortcut, an entry in "Add or remove
-; programs" and an uninstaller that keeps the backups folder. /S installs and uninstalls silently.
+; programs", an optional entry in the machine's PATH, and an uninstaller that keeps the backups folder.
+; /S installs and uninstalls silently; /PATH=1 adds the program folder to the PATH; /D=FOLDER (last)
+; installs elsewhere.
 ;
 ; scripts/package builds it: makensis -NOCD -DVERSION=3.0.2 -DSTAGE=DIR -DOUTFILE=FILE plinthos.nsi
 ; STAGE holds x64\qorin.exe, optionally x64\Dravik.exe and dravik.ico, and the same programs under arm64\
-; when ARM64 was built.
+; when ARM64 was built. -DSIGN=PROGRAM signs the uninstaller and the setup (PROGRAM FILE signs FILE in place).
 
 !ifndef VERSION | STAGE | OUTFILE
   !error "VERSION, STAGE and OUTFILE must be defined"
 !endif
 
 Unicode true
-; The 64-bit stub: it runs on x64 Windows and, emulated, on Windows 11 on ARM64 (and under wine64).
-Target amd64-unicode
+; The x86 stub: Windows 10 on ARM64 emulates x86 only. It installs the native x64 or ARM64 programs into
+; the 64-bit Program Files. Tests on a machine whose Wine runs no 32-bit programs build the amd64 stub.
+!ifdef STUB_TARGET
+  Target ${STUB_TARGET}
+!else
+  Target x86-unicode
+!endif
 RequestExecutionLevel admin
 ManifestDPIAware true
 SetCompressor /SOLID lzma
@@ -22,6 +29,16 @@ SetCompressor /SOLID lzma
 !define SHORTCUT "$SMPROGRAMS\Plinthos.lnk"
 !define IMAGE_FILE_MACHINE_AMD64 34404
 !define IMAGE_FILE_MACHINE_ARM64 43620
+!define IMAGE_FILE_MACHINE_I386 332
+; What the programs give their backups folder: Administrators own it, only they and SYSTEM write, and
+; nothing is inherited from above. Every folder the setup makes gets it.
+!define PROTECTED_SDDL "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)"
+!define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
+
+!ifdef SIGN
+  !uninstfinalize '"${SIGN}" "%1"'
+  !finalize '"${SIGN}" "%1"'
+!endif
 
 !if /FileExists "${STAGE}/arm64/qorin.exe"
   !define HAVE_ARM64
@@ -30,6 +47,7 @@ SetCompressor /SOLID lzma
 !include MUI2.nsh
 !include LogicLib.nsh
 !include FileFunc.nsh
+!include Sections.nsh
 
 Name "Plinthos ${VERSION}"
 OutFile "${OUTFILE}"
@@ -53,6 +71,8 @@ Var Backups    ; the programs' backups folder, which the uninstaller keeps
   !define MUI_ICON "${STAGE}/dravik.ico"
   !define MUI_UNICON "${STAGE}/dravik.ico"
 !endif
+!insertmacro MUI_PAGE_COMPONENTS
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -72,21 +92,163 @@ Function NativeMachine
     StrCpy $0 ${PRETEND_NATIVE_MACHINE}  ; test builds only: the ARM64 branch cannot run on this machine
   !else
     System::Call 'kernel32::IsWow64Process2(p -1, *i 0 r1, *i 0 r0) i .r2'
-    ; Missing before Windows 10 1709: such a Windows runs x64 programs only natively.
+    ; Missing before Windows 10 1709, which ran on ARM64 only in previews: there this x86 program runs
+    ; under WOW64 on x64 Windows, or natively on x86 Windows.
     ${If} $2 == "error"
     ${OrIf} $2 == 0
-      StrCpy $0 ${IMAGE_FILE_MACHINE_AMD64}
+      System::Call 'kernel32::IsWow64Process(p -1, *i 0 r1) i .r2'
+      ${If} $2 <> 0
+      ${AndIf} $1 <> 0
+        StrCpy $0 ${IMAGE_FILE_MACHINE_AMD64}
+      ${Else}
+        StrCpy $0 ${IMAGE_FILE_MACHINE_I386}
+      ${EndIf}
     ${EndIf}
   !endif
 FunctionEnd
 
 ; The backups folder the programs use: %ProgramData%\Morvane\Plinthos\Backups.
-Function un.BackupsFolder
+!macro BackupsFolder un
+Function ${un}BackupsFolder
   ReadEnvStr $Backups "ProgramData"
   ${If} $Backups == ""
     StrCpy $Backups "C:\ProgramData"
   ${EndIf}
   StrCpy $Backups "$Backups\Morvane\Plinthos\Backups"
+FunctionEnd
+!macroend
+!insertmacro BackupsFolder ""
+!insertmacro BackupsFolder "un."
+
+; Puts into $2 the list $0 (entries separated by ";") without the entries equal to $1, ignoring case;
+; every other entry, empty ones too, stays as it was.
+!macro WithoutEntry un
+Function ${un}WithoutEntry
+  StrCpy $2 ""
+  StrCpy $3 ""  ; the entry being read
+  StrCpy $4 0   ; position in $0
+  StrCpy $6 0   ; entries kept
+  ${Do}
+    StrCpy $5 $0 1 $4
+    ${If} $5 == ";"
+    ${OrIf} $5 == ""
+      ${If} $3 != $1
+        ${If} $6 > 0
+          StrCpy $2 "$2;"
+        ${EndIf}
+        StrCpy $2 "$2$3"
+        IntOp $6 $6 + 1
+      ${EndIf}
+      StrCpy $3 ""
+    ${Else}
+      StrCpy $3 "$3$5"
+    ${EndIf}
+    IntOp $4 $4 + 1
+  ${LoopUntil} $5 == ""
+FunctionEnd
+!macroend
+!insertmacro WithoutEntry ""
+!insertmacro WithoutEntry "un."
+
+; Reads the machine's PATH into $0; $9 is "" when it can be changed safely, else why not. A PATH longer
+; than this setup's strings would come back cut short and must not be written back.
+!macro ReadPath un
+Function ${un}ReadPath
+  StrCpy $9 ""
+  ClearErrors
+  ReadRegStr $0 HKLM "${ENVIRONMENT_KEY}" "Path"
+  StrLen $7 $0
+  StrLen $8 $INSTDIR
+  IntOp $7 $7 + $8
+  IntOp $7 $7 + 2
+  ${If} ${Errors}
+  ${OrIf} $7 >= ${NSIS_MAX_STRLEN}
+    StrCpy $9 "The machine's PATH could not be read whole, so it was left as it is."
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro ReadPath ""
+!insertmacro ReadPath "un."
+
+; Opens folder $0 without following a link, refuses a link (a junction a user planted would hand the
+; DACL to its target), and gives it PROTECTED_SDDL: owner Administrators, the DACL protected. $1 is ""
+; on success, else what went wrong.
+Function SecureFolder
+  StrCpy $1 ""
+  ; READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, sharing everything, OPEN_EXISTING,
+  ; FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT
+  System::Call 'kernel32::CreateFileW(w r0, i 0xE0080, i 7, p 0, i 3, i 0x02200000, p 0) p .r2 ?e'
+  Pop $3
+  ${If} $2 = -1
+    StrCpy $1 "it could not be opened (error $3)"
+    Return
+  ${EndIf}
+  ; BY_HANDLE_FILE_INFORMATION starts with its attributes; 0x400 is FILE_ATTRIBUTE_REPARSE_POINT.
+  System::Call '*(&i52) p .r4'
+  System::Call 'kernel32::GetFileInformationByHandle(p r2, p r4) i .r3'
+  System::Call '*$4(i .r5)'
+  System::Free $4
+  IntOp $5 $5 & 0x400
+  ${If} $3 = 0
+    StrCpy $1 "its attributes could not be read"
+  ${ElseIf} $5 <> 0
+    StrCpy $1 "it is a link; remove it and run the setup again"
+  ${Else}
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${PROTECTED_SDDL}", i 1, *p 0 r4, p 0) i .r3'
+    ${If} $3 = 0
+      StrCpy $1 "the security descriptor could not be made"
+    ${Else}
+      System::Call 'advapi32::GetSecurityDescriptorOwner(p r4, *p 0 r5, *i 0) i'
+      System::Call 'advapi32::GetSecurityDescriptorDacl(p r4, *i 0, *p 0 r6, *i 0) i'
+      ; SE_FILE_OBJECT; OWNER | DACL | PROTECTED_DACL_SECURITY_INFORMATION
+      System::Call 'advapi32::SetSecurityInfo(p r2, i 1, i 0x80000005, p r5, p 0, p r6, p 0) i .r3'
+      System::Call 'kernel32::LocalFree(p r4)'
+      ${If} $3 <> 0
+        StrCpy $1 "its permissions could not be set (error $3)"
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  System::Call 'kernel32::CloseHandle(p r2)'
+FunctionEnd
+
+; Creates folder $0 when missing and secures it; a failure stops the setup before any program is copied.
+Function MakeSecureFolder
+  CreateDirectory $0
+  Call SecureFolder
+  ${If} $1 != ""
+    MessageBox MB_OK|MB_ICONSTOP "Plinthos was not installed: the folder $0 could not be protected ($1)." /SD IDOK
+    SetErrorLevel 1
+    Quit
+  ${EndIf}
+FunctionEnd
+
+; $0 is "" when the install folder is missing, empty or holds only Plinthos' own files, else the name
+; of something else in it: the setup would take that folder's permissions away from its owner.
+Function ForeignEntry
+  StrCpy $0 ""
+  FindFirst $1 $2 "$INSTDIR\*"
+  ${DoWhile} $2 != ""
+    ${If} $2 != "."
+    ${AndIf} $2 != ".."
+    ${AndIf} $2 != "qorin.exe"
+    ${AndIf} $2 != "Dravik.exe"
+    ${AndIf} $2 != "uninstall.exe"
+      StrCpy $0 $2
+      ${Break}
+    ${EndIf}
+    FindNext $1 $2
+  ${Loop}
+  FindClose $1
+FunctionEnd
+
+!define FOREIGN_FOLDER_TEXT "Please choose a new or empty folder for Plinthos"
+
+Function DirectoryLeave
+  Call ForeignEntry
+  ${If} $0 != ""
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$INSTDIR already holds other files ($0).$\r$\n${FOREIGN_FOLDER_TEXT}: only administrators may change the folder the programs run from."
+    Abort
+  ${EndIf}
 FunctionEnd
 
 Function .onInit
@@ -109,9 +271,33 @@ Function .onInit
     SetErrorLevel 3
     Quit
   ${EndIf}
+
+  Call PathFromCommandLine
+  ${If} ${Silent}
+    Call ForeignEntry
+    ${If} $0 != ""
+      MessageBox MB_OK|MB_ICONSTOP "$INSTDIR already holds other files ($0), so nothing was installed.$\r$\n${FOREIGN_FOLDER_TEXT}." /SD IDOK
+      SetErrorLevel 3
+      Quit
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
-Section "Plinthos"
+Section "Plinthos" SectionPrograms
+  SectionIn RO
+  ; The programs' folders are protected before anything is copied into them.
+  StrCpy $0 $INSTDIR
+  Call MakeSecureFolder
+  Call BackupsFolder
+  ${GetParent} $Backups $R1
+  ${GetParent} $R1 $R0
+  StrCpy $0 $R0
+  Call MakeSecureFolder
+  StrCpy $0 $R1
+  Call MakeSecureFolder
+  StrCpy $0 $Backups
+  Call MakeSecureFolder
+
   SetOutPath "$INSTDIR"
   ${If} $Arch == "arm64"
     !ifdef HAVE_ARM64
@@ -149,6 +335,37 @@ Section "Plinthos"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $2
 SectionEnd
 
+Section /o "Add qorin to the PATH" SectionPath
+  Call ReadPath
+  ${If} $9 != ""
+    DetailPrint $9
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$9$\r$\nAdd $INSTDIR to it yourself to run qorin from any folder." /SD IDOK
+    Return
+  ${EndIf}
+  StrCpy $1 $INSTDIR
+  Call WithoutEntry
+  ${If} $2 != $0
+    Return  ; already there: not ours to remove later
+  ${EndIf}
+  ${If} $0 == ""
+    StrCpy $0 $INSTDIR
+  ${Else}
+    StrCpy $0 "$0;$INSTDIR"
+  ${EndIf}
+  WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" $0
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "PathEntry" $INSTDIR
+  SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+SectionEnd
+
+; /PATH=1 ticks "Add qorin to the PATH" (off by default).
+Function PathFromCommandLine
+  ${GetOptions} $CMDLINE "/PATH=" $0
+  ${IfNot} ${Errors}
+  ${AndIf} $0 == "1"
+    SectionSetFlags ${SectionPath} ${SF_SELECTED}
+  ${EndIf}
+FunctionEnd
+
 Function un.onInit
   SetShellVarContext all
   SetRegView 64
@@ -156,6 +373,20 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
+  ; The PATH entry goes only when this setup added it.
+  ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "PathEntry"
+  ${If} $1 != ""
+    Call un.ReadPath
+    ${If} $9 == ""
+      Call un.WithoutEntry
+      ${If} $2 != $0
+        WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" $2
+        SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+      ${EndIf}
+    ${Else}
+      DetailPrint "$9 Remove $1 from it yourself."
+    ${EndIf}
+  ${EndIf}
   Delete "$INSTDIR\qorin.exe"
   Delete "$INSTDIR\Dravik.exe"
   Delete "$INSTDIR\uninstall.exe"

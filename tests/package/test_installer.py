@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """The Windows installer made by scripts/package, under Wine in a private prefix: a silent install,
-the installed programs, the "Add or remove programs" entry, the shortcut, a silent uninstall that keeps
-the backups folder, and the choice between the x64 and the ARM64 programs."""
+the installed programs, the "Add or remove programs" entry, the shortcut, the PATH option, a silent
+uninstall that keeps the backups folder, a custom folder that holds other files refused, and the choice
+between the x64 and the ARM64 programs.
+
+The shipped setup is an x86 program. Debian's wine64 runs no 32-bit programs unless wine32 (i386) is
+installed, so without it these tests build the same script with the amd64 stub."""
 import json
 import os
 import shutil
@@ -41,16 +45,24 @@ def pe_machine(path):
 
 
 ARM64_BUILD = REPO / "build/arm64"
+MACHINE_X86 = 0x14C
+WINE_RUNS_X86 = any(Path(p).exists() for p in ("/usr/lib/wine/wine", "/usr/lib/i386-linux-gnu/wine"))
+ENVIRONMENT_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 
 
-def package(*options):
+def package(*options, for_wine=True, env=None):
     """Builds an installer into a fresh folder and returns its path. Without an ARM64 build (scripts/test
-    makes one) the installer is built without ARM64 programs rather than starting that build here."""
+    makes one) the installer is built without ARM64 programs rather than starting that build here. An
+    installer for_wine gets the amd64 stub when Wine cannot run the x86 one."""
     if not (ARM64_BUILD / "console/qorin.exe").is_file() and not {"--arm64-from", "--no-arm64"} & set(options):
         print("NOTE: build/arm64 has no qorin.exe; this installer holds no ARM64 programs")
         options = ("--no-arm64", *options)
+    if for_wine and not WINE_RUNS_X86:
+        options = (*options, "--") if "--" not in options else options
+        options = (*options, "-DSTUB_TARGET=amd64-unicode")
     out = Path(scratch_dir("setup-"))
-    run([str(REPO / "scripts/package"), "--windows", "--out", str(out), *options], timeout=900)
+    r = run([str(REPO / "scripts/package"), "--windows", "--out", str(out), *options], timeout=900, env=env)
+    (out / "package.log").write_text(r.stdout + r.stderr)
     return out / f"Plinthos-{VERSION}-setup.exe"
 
 
@@ -95,6 +107,11 @@ class Wine:
             if len(fields) >= 2 and fields[1].startswith("REG_"):
                 values[fields[0]] = fields[2] if len(fields) == 3 else ""
         return values
+
+    def machine_path(self):
+        """The machine's PATH as the registry holds it (Wine names the value "PATH", Windows "Path")."""
+        values = self.registry_values(ENVIRONMENT_KEY)
+        return next(value for name, value in values.items() if name.lower() == "path")
 
     def close(self):
         subprocess.run([str(Path(self.wine).with_name("wineserver")), "-k"], env=self.env, timeout=60,
@@ -144,8 +161,10 @@ class InstallAndUninstall(unittest.TestCase):
 
     def test_life(self):
         wine = self.wine
-        self.assertEqual(pe_machine(self.setup), MACHINE_X64, "the 64-bit stub, which also runs emulated on ARM64")
-        r = wine.run("C:\\setup.exe", "/S")
+        if WINE_RUNS_X86:
+            self.assertEqual(pe_machine(self.setup), MACHINE_X86, "the x86 stub, which also runs emulated on ARM64")
+        path_before = wine.machine_path()
+        r = wine.run("C:\\setup.exe", "/S", "/PATH=1")
         self.assertEqual(r.returncode, 0, r.stderr)
         wine.wait()
         shipped = ["qorin.exe"] + (["Dravik.exe"] if DRAVIK_EXE.is_file() else [])
@@ -153,7 +172,13 @@ class InstallAndUninstall(unittest.TestCase):
         for name in shipped:
             with self.subTest(program=name):
                 self.assertEqual(pe_machine(self.installed(name)), MACHINE_X64, "x64 Windows gets the x64 programs")
-        self.assertEqual(self.installed("qorin.exe").read_bytes(), QORIN_EXE.read_bytes())
+        staged = self.setup.parent / "windows/x64"
+        for name in shipped:
+            self.assertEqual(self.installed(name).read_bytes(), (staged / name).read_bytes())
+        self.assertEqual(wine.machine_path(), f"{path_before};{INSTALL_DIR}",
+                         "/PATH=1 adds the program folder to the machine's PATH, the rest unchanged")
+        for folder in ("Morvane", "Morvane/Plinthos", "Morvane/Plinthos/Backups"):
+            self.assertTrue((wine.drive_c / "ProgramData" / folder).is_dir(), f"the setup made {folder}")
 
         r = wine.run(f"{INSTALL_DIR}\\qorin.exe", "version")
         self.assertEqual((r.returncode, r.stdout), (0, f"Plinthos {VERSION}\r\n".encode()))
@@ -195,6 +220,7 @@ class InstallAndUninstall(unittest.TestCase):
         self.assertFalse(shortcut.exists())
         self.assertIsNone(wine.registry_values(UNINSTALL_KEY), "the entry is gone")
         self.assertEqual(backup.read_bytes(), saved, "the backups stay")
+        self.assertEqual(wine.machine_path(), path_before, "the PATH entry is gone")
 
     def check_dravik_starts(self):
         if not (shutil.which("Xvfb") and shutil.which("xdotool")):
@@ -217,6 +243,43 @@ class InstallAndUninstall(unittest.TestCase):
                 program.kill()
             self.wine.wait()
             screen.close()
+
+
+class InstallFolder(unittest.TestCase):
+    """A folder of the user's choice: used when new, refused when it holds other files (the setup would
+    take its permissions away from its owner); the PATH is left alone without /PATH=1."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = Wine()
+        shutil.copy(package(), cls.wine.drive_c / "setup.exe")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+
+    def test_a_new_folder_is_used(self):
+        path_before = self.wine.machine_path()
+        r = self.wine.run("C:\\setup.exe", "/S", "/D=C:\\Tools\\Plinthos")
+        self.wine.wait()
+        self.assertEqual(r.returncode, 0, r.stderr)
+        installed = self.wine.host_path("C:\\Tools\\Plinthos\\qorin.exe")
+        self.assertTrue(installed.is_file())
+        self.assertEqual(self.wine.registry_values(UNINSTALL_KEY)["InstallLocation"], "C:\\Tools\\Plinthos")
+        self.assertEqual(self.wine.machine_path(), path_before, "no /PATH=1, no entry")
+        self.wine.run("C:\\Tools\\Plinthos\\uninstall.exe", "/S")
+        self.wine.wait()
+        self.assertFalse(installed.exists())
+
+    def test_a_folder_holding_other_files_is_refused(self):
+        folder = self.wine.host_path("C:\\Shared")
+        folder.mkdir()
+        (folder / "notes.txt").write_text("someone else's")
+        r = self.wine.run("C:\\setup.exe", "/S", "/D=C:\\Shared")
+        self.wine.wait()
+        self.assertEqual(r.returncode, 3, "a deployment tool sees the refusal")
+        self.assertEqual(sorted(p.name for p in folder.iterdir()), ["notes.txt"], "nothing installed")
+        self.assertIsNone(self.wine.registry_values(UNINSTALL_KEY))
 
 
 class ArchitectureChoice(unittest.TestCase):
@@ -252,11 +315,11 @@ class ArchitectureChoice(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.wine.wait()
         installed = self.wine.host_path(f"{INSTALL_DIR}\\qorin.exe")
-        self.assertEqual(installed.read_bytes(), (arm64 / "console/qorin.exe").read_bytes())
+        staged = setup.parent / "windows/arm64"
+        self.assertEqual(installed.read_bytes(), (staged / "qorin.exe").read_bytes())
         self.assertEqual(pe_machine(installed), MACHINE_ARM64)
-        dravik = arm64 / "window/Dravik.exe"
-        if dravik.is_file():
-            self.assertEqual(installed.with_name("Dravik.exe").read_bytes(), dravik.read_bytes())
+        if (arm64 / "window/Dravik.exe").is_file():
+            self.assertEqual(installed.with_name("Dravik.exe").read_bytes(), (staged / "Dravik.exe").read_bytes())
         self.wine.run(f"{INSTALL_DIR}\\uninstall.exe", "/S")
         self.wine.wait()
         self.assertFalse(installed.parent.exists())
@@ -279,13 +342,22 @@ class ArchitectureChoice(unittest.TestCase):
         self.assertFalse(self.wine.host_path(INSTALL_DIR).exists())
 
 
-if __name__ == "__main__":
+# What scripts/package --windows runs.
+PACKAGE_TOOLS = ("cmake", "makensis", "wixl", "msiinfo", "msibuild", "llvm-objcopy-14")
+
+
+def main(tools=()):
+    """Runs the tests of a script, or skips them all (exit 77) when the machine lacks what they need."""
     if not QORIN_EXE.is_file():
         skip_script(f"{QORIN_EXE} does not exist (build the mingw preset first)")
-    missing = [tool for tool in ("makensis", "cmake") if not shutil.which(tool)]
+    missing = [tool for tool in (*PACKAGE_TOOLS, *tools) if not shutil.which(tool)]
     if not find_wine():
         missing.append("wine64")
     if missing:
         skip_script("missing tools: " + ", ".join(missing))
     program = unittest.main(verbosity=2, exit=False)
     sys.exit(0 if program.result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
