@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Volumes that share a serial under Wine (display :93): the prefix of test_wine gets E:, a copy of D:'s
+"""Volumes that share a serial under Wine (display :94): the prefix of test_wine gets E:, a copy of D:'s
 FAT image, and F:, a folder drive that Wine reports as NTFS with D:'s serial in its .windows-serial
 file. qorin.exe list (text and JSON) and get, and Dravik's Status column and panel read with the probe,
 name the others; C:, with a serial of its own, is not marked. After E:'s image gets another serial
@@ -20,7 +20,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import test_dravik  # noqa: E402  (the window session: Xvfb, the private prefix, the probe)
 import test_wine  # noqa: E402
 
-test_dravik.DISPLAY = ":93"
+test_dravik.DISPLAY = ":94"
 test_dravik.ARTEFACTS = Path(__file__).resolve().parents[2] / "build" / "artefacts" / "dravik-same-serial"
 FAT_SERIAL_OFFSET = 39  # FAT12/16 boot sector: the serial after the extended boot signature
 
