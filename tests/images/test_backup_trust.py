@@ -123,8 +123,8 @@ class PlantedFolderTest(RestoreTestCase):
                 proc, result = self.set_serial(image, "C0DE-1234")
                 self.assertEqual(proc.returncode, 1, proc.stdout + proc.stderr)
                 self.assertEqual((result["error"], result["backup"]), ("Apply", None))
-                refused, why = ((self.backups, "Other users can write to the folder.") if mode == 0o777 else
-                                (folder, "The folder is a symbolic link."))
+                refused, why = ((self.backups, "Other users can write to the folder") if mode == 0o777 else
+                                (folder, "The folder is a symbolic link"))
                 self.assertEqual(result["message"], f"The boot-sector backup couldn't be saved to {refused} ({why}), "
                                  "so nothing was written. Your drive is unchanged.")
                 self.assertEqual(os.listdir(elsewhere), [])

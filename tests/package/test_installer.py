@@ -206,7 +206,15 @@ class InstallAndUninstall(unittest.TestCase):
         # A real change by the installed qorin.exe, on an image file, saves its backup in the programs'
         # backups folder: the one the uninstaller must leave alone and names on its last page.
         make_fat(str(wine.drive_c / "fat.img"), 16, 0x1234ABCD)
+        # Wine reports the user as the owner of every folder, so qorin refuses the default folder there
+        # (on Windows the setup's DACL makes it the Administrators'); named, the folder is used as it is.
         r = wine.run(f"{INSTALL_DIR}\\qorin.exe", "set", "C:\\fat.img", "CAFE-F00D", "--yes", "--json")
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        self.assertIsNone(json.loads(r.stdout)["backup"])
+        self.assertIn("couldn't be saved to C:\\ProgramData\\Morvane\\Plinthos\\Backups",
+                      json.loads(r.stdout)["message"])
+        r = wine.run(f"{INSTALL_DIR}\\qorin.exe", "set", "C:\\fat.img", "CAFE-F00D", "--yes", "--json",
+                     "--backup-dir", "C:\\ProgramData\\Morvane\\Plinthos\\Backups")
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         backup = wine.host_path(json.loads(r.stdout)["backup"])
         self.assertEqual(backup.relative_to(wine.drive_c).parts[:4], tuple(BACKUPS.split("/")))

@@ -304,7 +304,14 @@ class MsiUnderWine(unittest.TestCase):
         backups = wine.drive_c / "ProgramData/Morvane/Plinthos/Backups"
         self.assertTrue(backups.is_dir(), "the MSI made the backups folder")
         make_fat(str(wine.drive_c / "fat.img"), 16, 0x1234ABCD)
+        # Wine reports the user as the owner of every folder, so qorin refuses the default folder there
+        # (on Windows the MSI's DACL makes it the Administrators'); named, the folder is used as it is.
         r = wine.run(f"{INSTALL_DIR}\\qorin.exe", "set", "C:\\fat.img", "CAFE-F00D", "--yes")
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        self.assertIn(b"couldn't be saved to C:\\ProgramData\\Morvane\\Plinthos\\Backups", r.stdout)
+        self.assertEqual(list(backups.rglob("*.tlxbak")), [], "nothing saved where qorin refused")
+        r = wine.run(f"{INSTALL_DIR}\\qorin.exe", "set", "C:\\fat.img", "CAFE-F00D", "--yes",
+                     "--backup-dir", "C:\\ProgramData\\Morvane\\Plinthos\\Backups")
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         saved = {p: p.read_bytes() for p in backups.rglob("*.tlxbak")}
         self.assertEqual(len(saved), 1, "the backup is in the folder the MSI made")
