@@ -18,8 +18,8 @@ struct AnchoredControl {
     int id;
     unsigned anchor;
 };
-// The 17 resizable controls of the main window, by id.
-extern const std::array<AnchoredControl, 17> kAnchorTable;
+// The 18 resizable controls of the main window, by id.
+extern const std::array<AnchoredControl, 18> kAnchorTable;
 
 // The control's rectangle after the client area grew by dx, dy since `captured` was taken.
 [[nodiscard]] ControlRect anchoredRect(const ControlRect& captured, int dx, int dy, unsigned anchor);

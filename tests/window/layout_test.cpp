@@ -27,8 +27,8 @@ TEST(AnchoredRect, EveryAnchorOfTheTable) {
     EXPECT_EQ(anchoredRect(captured, -5, -5, 12), (ControlRect{5, 15, 105, 45}));
 }
 
-TEST(AnchorTable, SeventeenControlsInIdOrder) {
-    ASSERT_EQ(kAnchorTable.size(), 17u);
+TEST(AnchorTable, EighteenControlsInIdOrder) {
+    ASSERT_EQ(kAnchorTable.size(), 18u);
     for (std::size_t i = 0; i < kAnchorTable.size(); ++i) EXPECT_EQ(kAnchorTable[i].id, IDC_VOLUME_LIST + int(i));
     auto anchorOf = [](int id) {
         for (const AnchoredControl& c : kAnchorTable)
@@ -36,7 +36,8 @@ TEST(AnchorTable, SeventeenControlsInIdOrder) {
         return 99u;
     };
     EXPECT_EQ(anchorOf(IDC_VOLUME_LIST), 15u);
-    for (int id : {IDC_SELECTED_GROUP, IDC_DESCRIPTION, IDC_CURRENT_SERIAL, IDC_FORMAT_HINT, IDC_BACKUP_LIST, IDC_FOOTNOTE})
+    for (int id : {IDC_SELECTED_GROUP, IDC_DESCRIPTION, IDC_CURRENT_SERIAL, IDC_FORMAT_HINT, IDC_BACKUP_LIST, IDC_FOOTNOTE,
+                   IDC_SKIPPED_BACKUPS})
         EXPECT_EQ(anchorOf(id), 13u) << id;
     for (int id : {IDC_CURRENT_LABEL, IDC_NEW_LABEL, IDC_NEW_SERIAL, IDC_RANDOM, IDC_FULL64, IDC_BACKUPS_LABEL})
         EXPECT_EQ(anchorOf(id), 9u) << id;

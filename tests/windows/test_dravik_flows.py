@@ -128,23 +128,39 @@ class Flows(unittest.TestCase):
         session.screenshot("4-damaged-backup")
         self.press("OK")
 
-    def test_3_backups_list_newest_first_in_local_time(self):
+    def test_3_planted_backups_are_skipped_and_named_under_the_list(self):
+        """Wine names the user's own account, which every unelevated process shares, as the owner of every file:
+        each backup here is one a less privileged process could have planted. The list offers none of them and
+        says so under it; a backup the user picks by name is still restored, through the file flow."""
         volume = json.loads(session.wine.qorin("list", "--json").stdout)[0]["volume"]
         folder = session.wine.drive_c.joinpath(*BACKUPS, volume[volume.index("Volume{"):])
         folder.mkdir(parents=True)
-        (folder / "20261201-233000Z_1A2B3C4D_0000BEEF.tlxbak").write_bytes(
-            backup_file(0x1A2B3C4D, 0xBEEF, "2026-12-01T23:30:00Z"))
-        (folder / "20261202-080000Z_0000BEEF_5EB1C0DE.tlxbak").write_bytes(
-            backup_file(0xBEEF, 0x5EB1C0DE, "2026-12-02T08:00:00Z"))
-        (folder / "20261203-000000Z_5EB1C0DE_00000001.tlxbak").write_bytes(b"TLXBAK 1\ntruncated")
+        older = folder / "20261201-233000Z_1A2B3C4D_0000BEEF.tlxbak"
+        older.write_bytes(backup_file(0x1A2B3C4D, 0xBEEF, "2026-12-01T23:30:00Z"))
+        newer = folder / "20261202-080000Z_0000BEEF_5EB1C0DE.tlxbak"
+        newer.write_bytes(backup_file(0xBEEF, 0x5EB1C0DE, "2026-12-02T08:00:00Z"))
+        (folder / "20261203-000000Z_5EB1C0DE_00000001.tlxbak").write_bytes(b"TLXBAK 1\ntruncated")  # unreadable
         session.start()
         self.select_c()
-        self.assertEqual(session.probe("rows", 1014)[1], [
-            "2026-12-02 13:30\t0000-BEEF to 5EB1-C0DE\t20261202-080000Z_0000BEEF_5EB1C0DE.tlxbak",
-            "2026-12-02 05:00\t1A2B-3C4D to 0000-BEEF\t20261201-233000Z_1A2B3C4D_0000BEEF.tlxbak"])
-        self.assertEqual(session.rect(1015)[1][:2], ["visible", "enabled"])
-        session.screenshot("5-backups-list")
-        session.probe("command", 1015)  # Restore the selected (first) backup
+        self.assertEqual(session.probe("rows", 1014)[1], [])
+        self.assertEqual(session.rect(1015)[1][:2], ["visible", "disabled"])
+        self.assertEqual(session.rect(1019)[1],
+                         ["visible", "enabled", "Skipped 2 backups: a less privileged user could have written them."])
+        session.screenshot("5-backups-skipped")
+        # One planted file is named, in qorin's words; the refresh rebuilds the line with the list.
+        older.unlink()
+        session.probe("command", 40001)
+        windows_path = "C:\\" + "\\".join([*BACKUPS, folder.name, newer.name])
+        line = f"Skipped {windows_path}: a less privileged user could have written it."
+        self.assertTrue(test_dravik.wait_for(lambda: session.rect(1019)[1][2:] == [line], 30), session.rect(1019))
+        self.assertEqual(session.probe("rows", 1014)[1], [])
+        session.screenshot("5-backup-skipped")
+
+        session.probe("command", 40003)
+        self.assertTrue(test_dravik.wait_for(
+            lambda: any(title == "Restore a serial from a backup" for _, title in session.top_level()), 60),
+            session.top_level())
+        self.type_into("Restore a serial from a backup", windows_path)
         content = self.expect_message("Restore the serial?", ["Restore", "Cancel"])
         self.assertEqual(content, "This sets the serial of C: to 0000-BEEF (from the backup made 2026-12-02 13:30). "
                                   "A backup of the current boot sector is saved first.\\n\\nC: is your Windows drive. "
@@ -155,13 +171,18 @@ class Flows(unittest.TestCase):
         self.press("Cancel")
         self.assertEqual(session.probe("message")[1], [])
         # Restoring runs in process (Wine is elevated) and stops where Wine refuses the volume.
-        session.probe("command", 1015)
+        session.probe("command", 40003)
+        self.assertTrue(test_dravik.wait_for(
+            lambda: any(title == "Restore a serial from a backup" for _, title in session.top_level()), 60),
+            session.top_level())
+        self.type_into("Restore a serial from a backup", windows_path)
         self.expect_message("Restore the serial?", ["Restore", "Cancel"])
         self.press("Restore")
         content = self.expect_message("Nothing was changed", ["OK"])
         self.assertTrue(content.startswith(("The boot sector of C: couldn't be read", "Couldn't open C:")), content)
         self.press("OK")
-        self.assertEqual(len(session.probe("rows", 1014)[1]), 2)  # no backup was added
+        self.assertEqual(sorted(p.name for p in folder.iterdir()),
+                         [newer.name, "20261203-000000Z_5EB1C0DE_00000001.tlxbak"])  # no backup was added
 
     def test_4_no_backups_yet(self):
         for path in sorted(session.wine.drive_c.joinpath(*BACKUPS[:2]).rglob("*"), reverse=True):
@@ -170,6 +191,7 @@ class Flows(unittest.TestCase):
         self.select_c()
         self.assertEqual(session.probe("rows", 1014)[1], [])
         self.assertEqual(session.rect(1015)[1][:2], ["visible", "disabled"])
+        self.assertEqual(session.rect(1019)[1][2:], [""])  # nothing skipped, nothing said
         session.probe("command", 1016)
         content = self.expect_message("No backups yet", ["OK"])
         self.assertEqual(content, "Backups are saved to C:\\ProgramData\\Morvane\\Plinthos\\Backups the first time "

@@ -4,6 +4,9 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <utility>
+
+#include "backups_list.h"
 #include "catalog/resolve.h"
 #include "flow_texts.h"
 #include "flows.h"
@@ -16,9 +19,11 @@ namespace tlx::win {
 
 void fillBackupList(WindowState& state) {
     ListView_DeleteAllItems(state.backupList);
-    state.backups.clear();
+    OfferedBackups offered;
     if (const VolumeInfo* volume = selectedVolumeInfo(state))
-        state.backups = listVolumeBackups(state.backupsFolder, volume->volume);
+        offered = offeredBackups(listVolumeBackups(state.backupsFolder, volume->volume));
+    state.backups = std::move(offered.entries);
+    SetDlgItemTextW(state.mainWindow, IDC_SKIPPED_BACKUPS, offered.skippedLine.c_str());
     for (std::size_t i = 0; i < state.backups.size(); ++i) {
         const BackupRowTexts row = backupRowTexts(state.backups[i].path, state.backups[i].backup, toLocalTime);
         const int index = static_cast<int>(i);

@@ -4,7 +4,8 @@
 
 namespace tlx::win {
 
-// At the end of updatePanel: the selected volume's backups, newest first, the first one selected.
+// At the end of updatePanel: the selected volume's backups, newest first, the first one selected; files
+// a less privileged user could have written are left out and named under the list.
 void fillBackupList(WindowState& state);
 // Command 1015 and a double click in list 1014.
 void restoreSelectedBackup(WindowState& state);
