@@ -1,6 +1,7 @@
 // backups and restore: listing a volume's backups and bringing a volume back from one.
 #include "backup/backup_key.h"
 #include "backup/backup_match.h"
+#include "catalog/report.h"
 #include "catalog/resolve.h"
 #include "change_window.h"
 #include "commands.h"
@@ -35,10 +36,6 @@ std::wstring shortSerial(VolumeSerial value) {
 
 std::wstring noBackupsText(const std::wstring& drive, const std::wstring& backupDir) {
     return L"No backups for " + drive + L" in " + backupDir + L".";
-}
-
-std::wstring skippedBackupText(const std::wstring& path) {
-    return L"Skipped " + path + L": a less privileged user could have written it.";
 }
 
 std::wstring anyoneCouldPlaceText(const std::wstring& folder, const std::wstring& path) {

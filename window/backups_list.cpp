@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "catalog/report.h"
+
 namespace tlx {
 
 OfferedBackups offeredBackups(std::vector<BackupListEntry> listed) {
@@ -14,7 +16,7 @@ OfferedBackups offeredBackups(std::vector<BackupListEntry> listed) {
             offered.entries.push_back(std::move(entry));
     }
     if (skipped.size() == 1)
-        offered.skippedLine = L"Skipped " + skipped.front() + L": a less privileged user could have written it.";
+        offered.skippedLine = skippedBackupText(skipped.front());
     else if (skipped.size() > 1)
         offered.skippedLine = L"Skipped " + std::to_wstring(skipped.size()) +
                               L" backups: a less privileged user could have written them.";

@@ -176,4 +176,8 @@ std::wstring bitLockerWarning(const std::wstring& drive) {
     return drive + L" is protected by BitLocker. The serial is written through BitLocker. Your encryption is not affected.";
 }
 
+std::wstring skippedBackupText(const std::wstring& path) {
+    return L"Skipped " + path + L": a less privileged user could have written it.";
+}
+
 }  // namespace tlx

@@ -36,5 +36,7 @@ struct OutcomeReport {
 [[nodiscard]] std::wstring windowsDriveWarning(const std::wstring& drive);
 [[nodiscard]] std::wstring efiPartitionWarning(const std::wstring& drive);
 [[nodiscard]] std::wstring bitLockerWarning(const std::wstring& drive);
+// Why a backup file is passed over when the latest is looked for (qorin) or offered (Dravik).
+[[nodiscard]] std::wstring skippedBackupText(const std::wstring& path);
 
 }  // namespace tlx
