@@ -8,14 +8,15 @@
 namespace tlx {
 
 // Administrators, SYSTEM and TrustedInstaller; everyone else is Other, the user's own account too: in
-// Admin Approval Mode every unelevated process of that user runs as the same account.
-enum class Trustee : std::int32_t { Administrators = 0, System = 1, TrustedInstaller = 2, Other = 3 };
+// Admin Approval Mode every unelevated process of that user runs as the same account. CREATOR OWNER
+// stands for whoever creates a file in the folder, and only administrators can.
+enum class Trustee : std::int32_t { Administrators = 0, System = 1, TrustedInstaller = 2, Other = 3, CreatorOwner = 4 };
 
 struct FolderAccessEntry {
     Trustee trustee = Trustee::Other;
     bool allows = true;        // a denying entry never adds rights
-    bool inheritOnly = false;  // for what the folder holds, not the folder itself
-    bool grantsWrite = false;  // add, remove or replace entries, or take the folder over
+    bool inheritOnly = false;  // for what the folder holds: every backup written into it inherits it
+    bool grantsWrite = false;  // add, remove or replace entries or their bytes, or take the folder over
 };
 
 struct FolderSecurity {
@@ -25,6 +26,8 @@ struct FolderSecurity {
     std::vector<FolderAccessEntry> entries;
 };
 
+// Administrators, SYSTEM or TrustedInstaller.
+[[nodiscard]] bool administrative(Trustee trustee);
 [[nodiscard]] bool administratorsOnly(const FolderSecurity& folder);
 
 }  // namespace tlx

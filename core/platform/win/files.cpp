@@ -56,11 +56,12 @@ Trustee trusteeOf(PSID sid) {
     if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return Trustee::Administrators;
     if (IsWellKnownSid(sid, WinLocalSystemSid)) return Trustee::System;
     if (isTrustedInstaller(sid)) return Trustee::TrustedInstaller;
+    if (IsWellKnownSid(sid, WinCreatorOwnerSid)) return Trustee::CreatorOwner;
     return Trustee::Other;
 }
 
 bool isAdministratorsOrSystem(PSID sid) {
-    return trusteeOf(sid) != Trustee::Other;
+    return administrative(trusteeOf(sid));
 }
 
 bool isSeparator(wchar_t c) {
