@@ -3,9 +3,13 @@
 
 namespace tlx {
 
+namespace {
+
 bool administrative(Trustee trustee) {
     return trustee == Trustee::Administrators || trustee == Trustee::System || trustee == Trustee::TrustedInstaller;
 }
+
+}  // namespace
 
 bool administratorsOnly(const FolderSecurity& folder) {
     if (folder.reparsePoint || !folder.hasDacl || !administrative(folder.owner)) return false;

@@ -1,7 +1,7 @@
 #pragma once
-// Whether a backups folder can be changed by administrators only: what an elevated program restores
-// must not lie where anyone else could have placed it. Pure, so the rule is tested everywhere; the
-// Windows side reads the folder's owner, access entries and reparse flag from its handle.
+// Whether a backups folder, or a backup in it, can be changed by administrators only: what an elevated
+// program restores must not lie where anyone else could have placed it. Pure, so the rule is tested
+// everywhere; the Windows side reads the owner, access entries and reparse flag from a handle.
 #include <cstdint>
 #include <vector>
 
@@ -26,8 +26,6 @@ struct FolderSecurity {
     std::vector<FolderAccessEntry> entries;
 };
 
-// Administrators, SYSTEM or TrustedInstaller.
-[[nodiscard]] bool administrative(Trustee trustee);
 [[nodiscard]] bool administratorsOnly(const FolderSecurity& folder);
 
 }  // namespace tlx
