@@ -49,7 +49,8 @@ struct FileRead {
 // True when a user with fewer rights than this process could have written the file or put it in its
 // folder (POSIX, run as root: owned by another user or writable by group or others, file or folder, or
 // the folder a symbolic link;
-// Windows: owned by neither Administrators nor SYSTEM). Also true when the file cannot be examined.
+// Windows: a link, owned by other than Administrators, SYSTEM or TrustedInstaller, or writable for anyone
+// else). Also true when the file cannot be examined.
 [[nodiscard]] bool lessPrivilegedCouldWrite(const std::wstring& path);
 
 // False for a folder on a file system that keeps no owners or access lists (FAT, exFAT, some network

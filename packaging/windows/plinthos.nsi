@@ -222,6 +222,22 @@ Function MakeSecureFolder
   ${EndIf}
 FunctionEnd
 
+; Files already at the programs' names may be another user's: written over, they would keep that user's
+; owner and access list, or a hard link would carry the new program to that user's own copy. They go, so
+; what is copied is made anew in the protected folder.
+Function RemoveOldPrograms
+  Delete "$INSTDIR\qorin.exe"
+  Delete "$INSTDIR\Dravik.exe"
+  Delete "$INSTDIR\uninstall.exe"
+  ${If} ${FileExists} "$INSTDIR\qorin.exe"
+  ${OrIf} ${FileExists} "$INSTDIR\Dravik.exe"
+  ${OrIf} ${FileExists} "$INSTDIR\uninstall.exe"
+    MessageBox MB_OK|MB_ICONSTOP "Plinthos was not installed: the folder $INSTDIR could not be protected (a program in it could not be removed; close Plinthos and run the setup again)." /SD IDOK
+    SetErrorLevel 1
+    Quit
+  ${EndIf}
+FunctionEnd
+
 ; $0 is "" when the install folder is missing, empty or holds only Plinthos' own files, else the name
 ; of something else in it: the setup would take that folder's permissions away from its owner.
 Function ForeignEntry
@@ -288,6 +304,7 @@ Section "Plinthos" SectionPrograms
   ; The programs' folders are protected before anything is copied into them.
   StrCpy $0 $INSTDIR
   Call MakeSecureFolder
+  Call RemoveOldPrograms
   Call BackupsFolder
   ${GetParent} $Backups $R1
   ${GetParent} $R1 $R0

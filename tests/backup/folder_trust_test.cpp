@@ -34,8 +34,14 @@ TEST(FolderTrust, AdministratorsSystemAndTrustedInstallerOnly) {
     userWrites.entries.push_back(writes(kOther));
     FolderSecurity userDenied = protectedFolder();
     userDenied.entries.push_back({kOther, false, false, true});
+    // An entry only for what the folder holds lands on every backup file written into it.
+    FolderSecurity usersWriteFiles = protectedFolder();
+    usersWriteFiles.entries.push_back({kOther, true, true, true});
+    FolderSecurity usersDeniedFiles = protectedFolder();
+    usersDeniedFiles.entries.push_back({kOther, false, true, true});
     FolderSecurity creatorOwnerForChildren = protectedFolder();
-    creatorOwnerForChildren.entries.push_back({kOther, true, true, true});
+    creatorOwnerForChildren.entries.push_back({Trustee::CreatorOwner, true, true, true});
+    FolderSecurity creatorOwnerOwned = protectedFolder(Trustee::CreatorOwner);
     FolderSecurity installerOwned = protectedFolder(kInstaller);
     installerOwned.entries.push_back(writes(kInstaller));
     const Case cases[] = {
@@ -48,7 +54,11 @@ TEST(FolderTrust, AdministratorsSystemAndTrustedInstallerOnly) {
         {"a junction", junction, false},
         {"without a DACL", noDacl, false},
         {"a denying entry adds no rights", userDenied, true},
-        {"an entry only for what it holds", creatorOwnerForChildren, true},
+        {"users may write the files it will hold", usersWriteFiles, false},
+        {"users denied the files it will hold", usersDeniedFiles, true},
+        // Only administrators can create files in it, so CREATOR OWNER is one of them.
+        {"CREATOR OWNER for what it holds", creatorOwnerForChildren, true},
+        {"owned by CREATOR OWNER", creatorOwnerOwned, false},
         {"no entries at all", {false, true, kAdmins, {}}, true},
     };
     for (const Case& c : cases) {

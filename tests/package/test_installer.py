@@ -279,6 +279,24 @@ class InstallFolder(unittest.TestCase):
         self.wine.wait()
         self.assertFalse(installed.exists())
 
+    def test_programs_left_in_the_folder_are_replaced_not_written_through(self):
+        # Another user's file at a program's name: here a hard link to that user's own copy.
+        folder = self.wine.host_path("C:\\Planted")
+        folder.mkdir()
+        theirs = self.wine.drive_c / "theirs.exe"
+        theirs.write_bytes(b"planted")
+        os.link(theirs, folder / "qorin.exe")
+        r = self.wine.run("C:\\setup.exe", "/S", "/D=C:\\Planted")
+        self.wine.wait()
+        self.assertEqual(r.returncode, 0, r.stderr)
+        installed = folder / "qorin.exe"
+        self.assertEqual(theirs.read_bytes(), b"planted", "the new program does not reach the other user's copy")
+        self.assertEqual(installed.stat().st_nlink, 1)
+        self.assertTrue(installed.read_bytes().startswith(b"MZ"))
+        self.wine.run("C:\\Planted\\uninstall.exe", "/S")
+        self.wine.wait()
+        self.assertFalse(installed.exists())
+
     def test_a_folder_holding_other_files_is_refused(self):
         folder = self.wine.host_path("C:\\Shared")
         folder.mkdir()

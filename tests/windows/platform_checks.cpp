@@ -399,6 +399,24 @@ void checkBackupFolderSecurity() {
     check(tlx::lessPrivilegedCouldWrite(file) == !keptOwner, L"a file is trusted only when Administrators own it");
     DeleteFileW(file.c_str());
 
+    // Administrators' own file that users may write is as good as theirs.
+    const std::wstring shared = folder + L"\\shared.tlxbak";
+    PSECURITY_DESCRIPTOR usersWrite = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAD:P(A;;FA;;;BA)(A;;0x1301BF;;;BU)", SDDL_REVISION_1,
+                                                         &usersWrite, nullptr);
+    SECURITY_ATTRIBUTES sharedAttributes{sizeof sharedAttributes, usersWrite, FALSE};
+    HANDLE sharedFile = CreateFileW(shared.c_str(), GENERIC_WRITE, 0, &sharedAttributes, CREATE_NEW, 0, nullptr);
+    check(sharedFile != INVALID_HANDLE_VALUE, L"a file users may write is made");
+    if (sharedFile != INVALID_HANDLE_VALUE) CloseHandle(sharedFile);
+    LocalFree(usersWrite);
+    PSECURITY_DESCRIPTOR sharedRead = nullptr;
+    GetNamedSecurityInfoW(shared.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                          &sharedRead);
+    const bool sharedKept = !wine || sddlOf(sharedRead).find(L";;;BU)") != std::wstring::npos;
+    LocalFree(sharedRead);
+    checkKept(tlx::lessPrivilegedCouldWrite(shared), sharedKept, L"a file users may write is not trusted");
+    DeleteFileW(shared.c_str());
+
     // A folder where every user may add files is refused.
     const std::wstring open = base + L"\\open";
     PSECURITY_DESCRIPTOR everyone = nullptr;

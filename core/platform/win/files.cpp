@@ -56,11 +56,8 @@ Trustee trusteeOf(PSID sid) {
     if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return Trustee::Administrators;
     if (IsWellKnownSid(sid, WinLocalSystemSid)) return Trustee::System;
     if (isTrustedInstaller(sid)) return Trustee::TrustedInstaller;
+    if (IsWellKnownSid(sid, WinCreatorOwnerSid)) return Trustee::CreatorOwner;
     return Trustee::Other;
-}
-
-bool isAdministratorsOrSystem(PSID sid) {
-    return trusteeOf(sid) != Trustee::Other;
 }
 
 bool isSeparator(wchar_t c) {
@@ -253,30 +250,21 @@ std::optional<FolderRefusal> untrustedBackupFolder(const std::wstring&, const st
     return std::nullopt;
 }
 
-std::uint32_t checkAdministratorsOnlyFolder(const std::wstring& path) {
-    if (!isElevated())
-        return 0;
-    // Examined on the handle, never through a link: what is checked is what the writes go into.
-    FileHandle folder(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!folder.valid()) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
-    }
+namespace {
+
+// Owner, access entries and reparse flag of what handle names, for the administrators-only rule.
+DWORD readSecurity(HANDLE handle, FolderSecurity& security) {
     BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(folder.get(), &information))
+    if (!GetFileInformationByHandle(handle, &information))
         return GetLastError();
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR made = nullptr;
-    const DWORD status = GetSecurityInfo(folder.get(), SE_FILE_OBJECT,
-                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                                         &dacl, nullptr, &made);
+    const DWORD status = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                         &owner, nullptr, &dacl, nullptr, &made);
     if (status != ERROR_SUCCESS)
         return status;
     const LocalMemory descriptor(made);
-    FolderSecurity security;
     security.reparsePoint = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     security.hasDacl = dacl != nullptr;
     security.owner = trusteeOf(owner);
@@ -300,17 +288,38 @@ std::uint32_t checkAdministratorsOnlyFolder(const std::wstring& path) {
         }
         security.entries.push_back(access);
     }
+    return 0;
+}
+
+// Opened without following a link: what is judged is what the name holds.
+FileHandle openForSecurity(const std::wstring& path) {
+    return FileHandle(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+}  // namespace
+
+std::uint32_t checkAdministratorsOnlyFolder(const std::wstring& path) {
+    if (!isElevated())
+        return 0;
+    // Examined on the handle, never through a link: what is checked is what the writes go into.
+    const FileHandle folder = openForSecurity(path);
+    if (!folder.valid()) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+    }
+    FolderSecurity security;
+    if (const DWORD error = readSecurity(folder.get(), security); error != 0)
+        return error;
     return administratorsOnly(security) ? 0 : ERROR_ACCESS_DENIED;
 }
 
 bool lessPrivilegedCouldWrite(const std::wstring& path) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                              nullptr, &descriptor) != ERROR_SUCCESS)
-        return true;
-    const LocalMemory owned(descriptor);
-    return !isAdministratorsOrSystem(owner);
+    // An administrator's file that others may write is theirs as much: held to the folder's rule.
+    const FileHandle file = openForSecurity(path);
+    FolderSecurity security;
+    return !file.valid() || readSecurity(file.get(), security) != 0 || !administratorsOnly(security);
 }
 
 bool keepsOwners(const std::wstring& folder) {
