@@ -243,7 +243,11 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return TRUE;
     case WM_DPICHANGED: onDpiChanged(*state, HIWORD(wParam)); return FALSE;  // the system scales the dialog
     case kRelayoutMessage: captureLayout(*state); return TRUE;
-    case WM_CLOSE: DestroyWindow(window); return TRUE;
+    case WM_CLOSE:
+        // While the elevated child runs, the wait loop still dispatches: closing now would leave its
+        // result without a window to show it in.
+        if (!state->operationRunning) DestroyWindow(window);
+        return TRUE;
     case WM_DESTROY:
         saveSettings(*state);
         destroyWindowIcons(window);
