@@ -308,7 +308,7 @@ class MsiUnderWine(unittest.TestCase):
         # (on Windows the MSI's DACL makes it the Administrators'); named, the folder is used as it is.
         r = wine.run(f"{INSTALL_DIR}\\qorin.exe", "set", "C:\\fat.img", "CAFE-F00D", "--yes")
         self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
-        self.assertIn(b"couldn't be saved to C:\\ProgramData\\Morvane\\Plinthos\\Backups", r.stdout)
+        self.assertIn(b"couldn't be saved to C:\\ProgramData\\Morvane\\Plinthos\\Backups", r.stdout + r.stderr)
         self.assertEqual(list(backups.rglob("*.tlxbak")), [], "nothing saved where qorin refused")
         r = wine.run(f"{INSTALL_DIR}\\qorin.exe", "set", "C:\\fat.img", "CAFE-F00D", "--yes",
                      "--backup-dir", "C:\\ProgramData\\Morvane\\Plinthos\\Backups")

@@ -148,8 +148,9 @@ void checkQuotingAgainstTheSystem() {
 }
 
 void checkLaunches(HWND owner) {
-    // A real child: the operation runs there and fails on a volume that does not exist.
-    ElevatedResult r = launchWatched(owner, changeOf(L"Q:\\"));
+    // A real child: the operation runs there and fails on a volume that does not exist. It starts late,
+    // so the wait outlasts the launch on a loaded machine and the timer has ticks to show.
+    ElevatedResult r = launchWatched(owner, changeOf(L"sleep:300"));
     check(r.ran && !r.cancelled && r.launchError == 0 && r.change.error == tlx::ApplyFailure::OpenFailed &&
               r.change.systemError != 0,
           L"runas starts the child, its result is read back" + describe(r));
