@@ -10,6 +10,7 @@
 #include <sys/sysmacros.h>
 #include <vector>
 
+#include "device/posix/mount_table.h"
 #include "platform/files.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/text.h"
@@ -18,24 +19,11 @@ namespace tlx {
 
 namespace {
 
-std::optional<std::string> firstLine(const std::string& path) {
-    posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid())
-        return std::nullopt;
-    char buffer[4096];
-    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got <= 0)
-        return std::nullopt;
-    std::string line(buffer, static_cast<std::size_t>(got));
-    line.resize(std::min(line.size(), line.find('\n')));
-    return line;
-}
-
 // The file behind a whole loop device, when the name the kernel reports still leads to that very file
 // (a renamed or deleted one no longer does).
 std::optional<std::string> loopBackingFile(const std::string& device, dev_t rdev) {
     const std::string sys = "/sys/dev/block/" + std::to_string(major(rdev)) + ":" + std::to_string(minor(rdev));
-    const std::optional<std::string> name = firstLine(sys + "/loop/backing_file");
+    const std::optional<std::string> name = posix::readFirstLine(sys + "/loop/backing_file");
     if (!name || name->empty() || name->front() != '/')
         return std::nullopt;
     posix::UniqueFd fd(::open(device.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
