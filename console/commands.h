@@ -70,12 +70,13 @@ int printOutcome(const CommandLine& line, const std::wstring& drive, const Chang
 [[nodiscard]] std::vector<std::wstring> backupsLines(const std::vector<BackupListEntry>& entries,
                                                      const std::wstring& argument, const std::wstring& backupDir,
                                                      const std::wstring& key = {});
-// The text before "Change the serial?": the confirmation and the warnings that apply, in their order.
-[[nodiscard]] std::wstring changeQuestion(const VolumeInfo& info, VolumeSerial newSerial, bool full64, bool bitLocker);
-// The question before a restore; match is the BackupMatch of the volume against the backup.
-[[nodiscard]] std::wstring restoreQuestion(const std::wstring& drive, const std::wstring& path,
-                                           const BootSectorBackup& backup, bool raw, bool force, std::int32_t match,
-                                           bool bitLocker);
+// The lines before "Change the serial?": the confirmation and the warnings that apply, in their order.
+// Lines, not one text: a terminal shows a line break inside a label or path as "?".
+[[nodiscard]] std::vector<std::wstring> changeQuestion(const VolumeInfo& info, VolumeSerial newSerial, bool full64, bool bitLocker);
+// The lines of the question before a restore; match is the BackupMatch of the volume against the backup.
+[[nodiscard]] std::vector<std::wstring> restoreQuestion(const std::wstring& drive, const std::wstring& path,
+                                                        const BootSectorBackup& backup, bool raw, bool force, std::int32_t match,
+                                                        bool bitLocker);
 // "The backup file P can't be used: Name[ (system text)]."
 [[nodiscard]] std::wstring unusableBackupText(const std::wstring& path, const BackupReadResult& read);
 // The serial-syntax line of set.

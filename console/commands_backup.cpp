@@ -92,31 +92,32 @@ std::vector<std::wstring> backupsLines(const std::vector<BackupListEntry>& entri
     return lines;
 }
 
-std::wstring restoreQuestion(const std::wstring& drive, const std::wstring& path, const BootSectorBackup& backup,
-                             bool raw, bool force, std::int32_t match, bool bitLocker) {
-    std::wstring text;
+std::vector<std::wstring> restoreQuestion(const std::wstring& drive, const std::wstring& path,
+                                          const BootSectorBackup& backup, bool raw, bool force, std::int32_t match,
+                                          bool bitLocker) {
+    std::vector<std::wstring> lines;
     if (raw) {
-        text = L"This writes the boot sectors saved in " + path + L" back to " + drive +
-               L" exactly as they were (recovery). A backup of the current sectors is saved first.";
+        lines.push_back(L"This writes the boot sectors saved in " + path + L" back to " + drive +
+                        L" exactly as they were (recovery). A backup of the current sectors is saved first.");
         if (match == static_cast<std::int32_t>(BackupMatch::Undetermined)) {
-            text += kLineEnd;
-            text += L"The current boot sector of " + drive + L" can't be recognized, so the backup can't be checked against it.";
-            if (!force) text += L" Add --force to write it anyway.";
+            std::wstring unknown = L"The current boot sector of " + drive +
+                                   L" can't be recognized, so the backup can't be checked against it.";
+            if (!force) unknown += L" Add --force to write it anyway.";
+            lines.push_back(unknown);
         }
     } else {
-        if (match == static_cast<std::int32_t>(BackupMatch::Different)) {
-            text = L"This backup was made on a different volume, or " + drive +
-                   L" was reformatted since. Restoring sets its serial to " +
-                   formatSerialDisplay(backup.oldSerial, backup.serialBytes, false) + L" and changes nothing else.";
-            text += kLineEnd;
-        }
-        text += L"This sets the serial of " + drive + L" to " +
-                formatSerialDisplay(backup.oldSerial, backup.serialBytes, backup.serialBytes == 8) +
-                L" (from the backup made " + fromUtf8(backup.created) +
-                L"). A backup of the current boot sector is saved first.";
+        if (match == static_cast<std::int32_t>(BackupMatch::Different))
+            lines.push_back(L"This backup was made on a different volume, or " + drive +
+                            L" was reformatted since. Restoring sets its serial to " +
+                            formatSerialDisplay(backup.oldSerial, backup.serialBytes, false) +
+                            L" and changes nothing else.");
+        lines.push_back(L"This sets the serial of " + drive + L" to " +
+                        formatSerialDisplay(backup.oldSerial, backup.serialBytes, backup.serialBytes == 8) +
+                        L" (from the backup made " + fromUtf8(backup.created) +
+                        L"). A backup of the current boot sector is saved first.");
     }
-    if (bitLocker) text += kLineEnd + bitLockerWarning(drive);
-    return text;
+    if (bitLocker) lines.push_back(bitLockerWarning(drive));
+    return lines;
 }
 
 std::wstring unusableBackupText(const std::wstring& path, const BackupReadResult& read) {
@@ -185,7 +186,8 @@ int restoreCommand(const CommandLine& line) {
     const std::int32_t match = matchVolume(info->volume, backup);
     if (!line.yes) {
         const bool bitLocker = systemVolumes().probe(info->volume) == DiskEncryption::BitLocker;
-        printLine(restoreQuestion(drive, path, backup, line.raw, line.force, match, bitLocker));
+        for (const std::wstring& question : restoreQuestion(drive, path, backup, line.raw, line.force, match, bitLocker))
+            printLine(question);
         if (!confirm(L"Restore?")) return 1;
     }
     FileBackupSink sink = backupSinkFor(line, *info);

@@ -110,17 +110,17 @@ std::wstring recoverHint(const std::wstring& drive, const std::wstring& backupPa
     return L"To recover, run:  qorin restore " + drive + L" \"" + backupPath + L"\" --raw";
 }
 
-std::wstring changeQuestion(const VolumeInfo& info, VolumeSerial newSerial, bool full64, bool bitLocker) {
+std::vector<std::wstring> changeQuestion(const VolumeInfo& info, VolumeSerial newSerial, bool full64, bool bitLocker) {
     const std::wstring drive = displayDrive(info);
     const std::wstring newText =
         full64 ? formatSerial64(newSerial) : formatSerial32(static_cast<std::uint32_t>(newSerial));
     // The old serial is the one Windows reports, so always its 32-bit form.
     const std::wstring oldText = info.hasSerial ? formatSerial32(info.serial) : std::wstring(L"-");
-    std::wstring text = confirmationText(drive, info.fileSystem, oldText, newText);
-    if (info.windowsDrive) text += kLineEnd + windowsDriveWarning(drive);
-    if (info.partitionRole == PartitionRole::EfiSystem) text += kLineEnd + efiPartitionWarning(drive);
-    if (bitLocker) text += kLineEnd + bitLockerWarning(drive);
-    return text;
+    std::vector<std::wstring> lines = {confirmationText(drive, info.fileSystem, oldText, newText)};
+    if (info.windowsDrive) lines.push_back(windowsDriveWarning(drive));
+    if (info.partitionRole == PartitionRole::EfiSystem) lines.push_back(efiPartitionWarning(drive));
+    if (bitLocker) lines.push_back(bitLockerWarning(drive));
+    return lines;
 }
 
 std::wstring changeResultJson(const std::wstring& drive, const ChangeResult& result, const OutcomeReport& report,
@@ -149,7 +149,7 @@ int changeFlow(const CommandLine& line, const VolumeInfo& info, VolumeSerial new
     if (const int refused = refusalBeforeWriting(info); refused != 0) return refused;
     if (!line.yes) {
         const bool bitLocker = systemVolumes().probe(info.volume) == DiskEncryption::BitLocker;
-        printLine(changeQuestion(info, newSerial, line.full64, bitLocker));
+        for (const std::wstring& question : changeQuestion(info, newSerial, line.full64, bitLocker)) printLine(question);
         if (!confirm(L"Change the serial?")) return 1;
     }
     FileBackupSink sink = backupSinkFor(line, info);

@@ -11,6 +11,13 @@
 namespace tlx {
 namespace {
 
+// A question's lines as the console shows them one after another.
+std::wstring joined(const std::vector<std::wstring>& lines) {
+    std::wstring text;
+    for (const std::wstring& line : lines) text += (text.empty() ? L"" : std::wstring(kLineEnd)) + line;
+    return text;
+}
+
 VolumeInfo exampleVolume() {
     VolumeInfo info;
     info.volume = L"\\\\?\\Volume{0a1b2c3d-0000-1111-2222-333344445555}\\";
@@ -380,7 +387,7 @@ TEST(SetText, ChangeQuestionAddsTheWarningsInTheirOrder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(changeQuestion(c.info, 0x1234ABCD, c.full64, c.bitLocker), c.expected);
+        EXPECT_EQ(joined(changeQuestion(c.info, 0x1234ABCD, c.full64, c.bitLocker)), c.expected);
     }
 }
 
@@ -419,7 +426,7 @@ TEST(RestoreText, QuestionsForEachMatch) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
-        EXPECT_EQ(restoreQuestion(L"E:", L"b.tlxbak", ntfs, c.raw, c.force, c.match, c.bitLocker), c.expected);
+        EXPECT_EQ(joined(restoreQuestion(L"E:", L"b.tlxbak", ntfs, c.raw, c.force, c.match, c.bitLocker)), c.expected);
     }
 }
 

@@ -299,6 +299,22 @@ class TerminalTest(unittest.TestCase):
         # Piped, the bytes stay as they are, and JSON escapes them.
         self.assertEqual(json.loads(im.qorin("get", image, "--json").stdout)["label"], self.LABEL.decode())
 
+    def test_a_question_of_several_lines_keeps_its_line_breaks(self):
+        folder = im.scratch_dir("question-")
+        first, second = os.path.join(folder, "a.img"), os.path.join(folder, "b.img")
+        im.make_fat(first, 16, 0x1234ABCD)
+        im.make_fat(second, 16, 0x5678DCBA)
+        im.run(["fatlabel", second, "OTHER"])  # a boot sector that differs beyond its serial
+        backups = os.path.join(folder, "backups")
+        made = json.loads(im.qorin("set", first, "CAFE-F00D", "--yes", "--json", "--backup-dir", backups).stdout)
+        before = im.read_bytes(second)
+        # Another volume's backup: the different-volume line, then the restore line; no terminal to answer.
+        code, out = self.on_terminal("restore", second, made["backup"], "--backup-dir", backups)
+        self.assertEqual(code, 1, out)
+        self.assertIn(b"changes nothing else.\r\nThis sets the serial of ", out)
+        self.assertNotIn(b"else.?This", out)
+        self.assertEqual(im.read_bytes(second), before)
+
 
 class CommandLineTest(unittest.TestCase):
     def test_errors_are_one_line_and_a_hint_on_standard_error(self):
